@@ -1,0 +1,408 @@
+// The render: checks the layers out, snapshots the controls, takes the transforms at the two
+// shutter times, and then, under the process-wide GL lock and on the thread's own context, runs
+// the pass chain into float framebuffers and reads the result back into the host's output.
+//
+// Orientation: the host's first row is texture row 0 and framebuffer row 0 throughout, so an
+// image that no pass moves comes back the right way up. Colour is straight RGBA from the first
+// pass on; the displacement writes alpha first, which reads back as the host's ARGB.
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "gl/context.h"
+#include "gl/fbo.h"
+#include "gl/quad.h"
+#include "gl/uniforms.h"
+#include "host/handlers.h"
+#include "host/suite_handler.h"
+#include "params/messages.h"
+#include "params/param_ids.h"
+#include "render/displace_uniforms.h"
+#include "render/matrices.h"
+#include "render/my_params.h"
+#include "shaders/sources.h"
+
+namespace {
+
+constexpr A_long kInputCheckoutId = 0;
+constexpr A_long kMapCheckoutId = 1;
+constexpr int kFirstSnapshotIndex = PARAM_CHANNEL;
+
+// The seven controls read at both shutter times, in snapshot order.
+constexpr int kTransformControls[7] = {PARAM_TRANSLATE_X, PARAM_TRANSLATE_Y, PARAM_ROTATE,
+                                       PARAM_SCALE_X,     PARAM_SCALE_Y,     PARAM_ANCHOR_X,
+                                       PARAM_ANCHOR_Y};
+// The five whose keyframes decide whether they get a trail, in query order.
+constexpr int kAnimatedControls[5] = {PARAM_TRANSLATE_X, PARAM_TRANSLATE_Y, PARAM_ROTATE,
+                                      PARAM_SCALE_X, PARAM_SCALE_Y};
+
+uint32_t WrapModeFor(int32_t edge_behavior) {
+  switch (edge_behavior) {
+    case 3:
+      return GL_REPEAT;
+    case 4:
+      return GL_MIRRORED_REPEAT;
+    case 5:
+      return GL_CLAMP_TO_EDGE;
+    default:
+      // "None": the border colour is never set, so outside the layer is transparent black.
+      return GL_CLAMP_TO_BORDER;
+  }
+}
+
+float AntiAliasingFactor(int32_t popup) {
+  switch (popup) {
+    case 3:
+      return 2.0f;
+    case 4:
+      return 4.0f;
+    case 5:
+      return 8.0f;
+    default:
+      return 1.0f;
+  }
+}
+
+// Control values at the current time, in shader units.
+void FillFromSnapshot(const PF_ParamDef* snap, const PF_InData* in_data, myParams* p) {
+  p->downsampleX =
+      in_data->downsample_x.den ? static_cast<double>(in_data->downsample_x.num) /
+                                      static_cast<double>(in_data->downsample_x.den)
+                                : 1.0;
+  p->legacy = static_cast<uint8_t>(snap[PARAM_MAP_INTERPRETATION].u.pd.value - 1);
+  p->iterations = snap[PARAM_ITERATIONS].u.sd.value;
+  p->channel = snap[PARAM_CHANNEL].u.pd.value;
+  p->viewMap = snap[PARAM_VIEW_MAP].u.bd.value;
+  p->clampNegativeScale = snap[PARAM_CLAMP_NEGATIVE_SCALE].u.bd.value;
+  p->edgeBehavior = snap[PARAM_EDGE_BEHAVIOR].u.pd.value;
+  p->wrapMode = WrapModeFor(p->edgeBehavior);
+  p->usingAuxTex = p->mapWorld != nullptr;
+  p->invert = static_cast<uint8_t>(snap[PARAM_INVERT_MAP].u.bd.value);
+  p->offset = snap[PARAM_DISPLACEMENT_OFFSET].u.fs_d.value;
+  p->gamma = snap[PARAM_MAP_GAMMA].u.fs_d.value;
+  p->blurRadius = snap[PARAM_MAP_SOFTNESS].u.fs_d.value * p->downsampleX;
+  p->mapInputMix = static_cast<float>(snap[PARAM_MAP_MIX_INPUT].u.fs_d.value * 0.01);
+  p->easing = snap[PARAM_DISPLACEMENT_EASING].u.pd.value;
+  p->redMult = snap[PARAM_CA_RED].u.fs_d.value;
+  p->greenMult = snap[PARAM_CA_GREEN].u.fs_d.value;
+  p->blueMult = snap[PARAM_CA_BLUE].u.fs_d.value;
+  auto differs = [](double m) { return m > 1.001 || m < 0.999; };
+  p->usingCA = differs(p->redMult) || differs(p->greenMult) || differs(p->blueMult);
+  p->antiAliasing = snap[PARAM_ANTI_ALIASING].u.pd.value;
+  p->aaFactor = AntiAliasingFactor(p->antiAliasing);
+  p->resolution = {static_cast<float>(p->inputWorld->width),
+                   static_cast<float>(p->inputWorld->height)};
+  p->aaResolution = {p->resolution.x * p->aaFactor, p->resolution.y * p->aaFactor};
+  GenIdentityMatrix(p);
+}
+
+// Slider values are percent of the frame; rotation arrives as 16.16 degrees.
+TransformSet TransformFrom(const PF_ParamDef* rec) {
+  TransformSet t;
+  t.translateX = rec[0].u.fs_d.value * 0.01;
+  t.translateY = rec[1].u.fs_d.value * 0.01;
+  t.rot = static_cast<float>(rec[2].u.ad.value / 65536.0);
+  t.scaleX = rec[3].u.fs_d.value * 0.01;
+  t.scaleY = rec[4].u.fs_d.value * 0.01;
+  t.anchorX = rec[5].u.fs_d.value * 0.01;
+  t.anchorY = rec[6].u.fs_d.value * 0.01;
+  return t;
+}
+
+// A control that is not animated still gives the iterations a trail: its later value is pulled
+// toward "no transform" by the factor f, so the samples step from the full value toward it.
+void ApplyTrail(const A_long* counts, float f, bool uniform_scale, myParams* p) {
+  if (counts[0] <= 1 && p->prev.translateX == p->next.translateX)
+    p->next.translateX = p->next.translateX * static_cast<double>(f);
+  if (counts[1] <= 1 && p->prev.translateY == p->next.translateY)
+    p->next.translateY = p->next.translateY * static_cast<double>(f);
+  if (counts[2] <= 1 && p->prev.rot == p->next.rot) p->next.rot = p->next.rot * f;
+  if (counts[3] <= 1 && p->prev.scaleX == p->next.scaleX)
+    p->next.scaleX = 1.0f - (1.0f - static_cast<float>(p->next.scaleX)) * f;
+  if (counts[4] <= 1 && p->prev.scaleY == p->next.scaleY)
+    p->next.scaleY = 1.0f - (1.0f - static_cast<float>(p->next.scaleY)) * f;
+  if (uniform_scale) {
+    p->prev.scaleY = p->prev.scaleX;
+    p->next.scaleY = p->next.scaleX;
+  }
+}
+
+// Steps 6 and 7: the transforms at the two shutter times and the animation query. Returns the
+// first host code; every reference obtained is released on every path.
+PF_Err SnapshotTransforms(PF_InData* in_data, float s, bool uniform_scale, myParams* p) {
+  A_long t_prev = in_data->current_time;
+  A_long t_next = in_data->current_time;
+  if (p->iterations >= 2) {
+    const float d = static_cast<float>(in_data->time_step) * s;
+    t_prev = static_cast<A_long>(static_cast<float>(in_data->current_time) - d);
+    t_next = static_cast<A_long>(d + static_cast<float>(in_data->current_time));
+  }
+
+  PF_Err err = PF_Err_NONE;
+  PF_ParamDef prev_rec[7];
+  PF_ParamDef next_rec[7];
+  std::memset(prev_rec, 0, sizeof prev_rec);
+  std::memset(next_rec, 0, sizeof next_rec);
+  for (int i = 0; i < 7 && !err; ++i)
+    err = in_data->inter.checkout_param(in_data->effect_ref, kTransformControls[i], t_prev,
+                                        in_data->time_step, in_data->time_scale, &prev_rec[i]);
+  for (int i = 0; i < 7 && !err; ++i)
+    err = in_data->inter.checkout_param(in_data->effect_ref, kTransformControls[i], t_next,
+                                        in_data->time_step, in_data->time_scale, &next_rec[i]);
+  for (int i = 0; i < 7; ++i) {
+    PF_Err e1 = in_data->inter.checkin_param(in_data->effect_ref, &prev_rec[i]);
+    PF_Err e2 = in_data->inter.checkin_param(in_data->effect_ref, &next_rec[i]);
+    if (!err) err = e1 ? e1 : e2;
+  }
+  p->prev = TransformFrom(prev_rec);
+  p->next = TransformFrom(next_rec);
+
+  A_long counts[5] = {0, 0, 0, 0, 0};
+  AEGP_SuiteHandler suites(in_data->pica_basicP);
+  AEGP_EffectRefH effect = nullptr;
+  AEGP_StreamRefH streams[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+  if (!err) {
+    // Every suite the query and its release need is acquired before the first reference is
+    // obtained, so a refused suite cannot strand a reference with no way to dispose of it.
+    const AEGP_PFInterfaceSuite1* pf_interface = suites.PFInterfaceSuite1();
+    const AEGP_StreamSuite9* stream9 = suites.StreamSuite9();
+    const AEGP_KeyframeSuite4* keyframes = suites.KeyframeSuite4();
+    const AEGP_StreamSuite7* stream7 = suites.StreamSuite7();
+    const AEGP_EffectSuite2* effect2 = suites.EffectSuite2();
+
+    err = pf_interface->AEGP_GetNewEffectForEffect(0, in_data->effect_ref, &effect);
+    for (int i = 0; i < 5 && !err; ++i)
+      err = stream9->AEGP_GetNewEffectStreamByIndex(0, effect, kAnimatedControls[i], &streams[i]);
+    for (int i = 0; i < 5 && !err; ++i) err = keyframes->AEGP_GetStreamNumKFs(streams[i], &counts[i]);
+
+    ApplyTrail(counts, 1.0f - s, uniform_scale, p);
+
+    for (AEGP_StreamRefH stream : streams) {
+      if (!stream) continue;
+      PF_Err e = stream7->AEGP_DisposeStream(stream);
+      if (!err) err = e;
+    }
+    if (effect) {
+      PF_Err e = effect2->AEGP_DisposeEffect(effect);
+      if (!err) err = e;
+    }
+  }
+  return err;
+}
+
+// Deletes a target whether or not its framebuffer could be made; a failed one still owns its
+// texture.
+void DiscardTarget(PX_FBO* target) {
+  if (target->fbo == 0 && target->color.id != 0) {
+    glDeleteTextures(1, &target->color.id);
+    target->color.id = 0;
+  }
+  FBOHelper::DeleteGenericFBO(target);
+}
+
+// The targets of one render. Whatever is still alive when the render ends is deleted.
+struct Targets {
+  PX_FBO upload{}, input{}, map{}, mapUpload{}, blur{}, output{}, superInput{}, superOutput{};
+  ~Targets() {
+    for (PX_FBO* t : {&upload, &input, &map, &mapUpload, &blur, &output, &superInput, &superOutput})
+      DiscardTarget(t);
+  }
+};
+
+PX_FBO MakeTarget(float width, float height, uint32_t wrap, int filter) {
+  return FBOHelper::CreateTextureFBO(static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                     static_cast<int>(wrap), filter, GL_RGBA32F,
+                                     GL_DEPTH_COMPONENT32F);
+}
+
+// A render that cannot allocate its supersampled targets falls back to the largest factor that
+// fits, instead of returning a blank frame.
+float FittingFactor(float factor, const Vec2f& resolution) {
+  GLint max_size = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  while (factor > 1.0f && (resolution.x * factor > static_cast<float>(max_size) ||
+                           resolution.y * factor > static_cast<float>(max_size)))
+    factor *= 0.5f;
+  return factor;
+}
+
+bool TargetFailed(const PX_FBO& target) { return target.fbo == 0 || glGetError() == GL_OUT_OF_MEMORY; }
+
+PF_Err GLFailure(const char* what, PF_OutData* out_data) {
+  SendMessageAppendErr(what, out_data, PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
+  return PF_Err_INTERNAL_STRUCT_DAMAGED;
+}
+
+// Step 8.4 and the read-back: the pass chain on the current context.
+PF_Err RunPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) {
+  const bool blur = p->blurRadius > 0.1;
+  const Vec2f res = p->resolution;
+  float factor = p->antiAliasing == 1 ? 1.0f : FittingFactor(p->aaFactor, res);
+  if (!programs.swizzleInProgram || !programs.displaceProgram ||
+      (blur && (!programs.blurWProgram || !programs.blurHProgram)) ||
+      (factor > 1.0f && !programs.identityProgram))
+    return GLFailure("error on program", out_data);
+
+  const A_FloatRect no_rect{0, 0, 0, 0};
+  UniformMap uniforms;
+  Targets t;
+  // Errors left by earlier work must not read as allocation failures of this render's targets.
+  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+  }
+
+  t.upload = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR);
+  t.input = MakeTarget(res.x, res.y, p->wrapMode, p->antiAliasing >= 2 ? GL_NEAREST : GL_LINEAR);
+  if (TargetFailed(t.upload) || TargetFailed(t.input))
+    return GLFailure("error on framebuffer", out_data);
+  UploadToTexture(t.upload.color.id, p->inputWorld, p->bpc);
+
+  // Pass 1: the input from ARGB to straight RGBA, values untouched.
+  uniforms["videoTexture"] = TEX2D(t.upload.color.id);
+  uniforms["xform"] = MAT44(p->identityMatrix);
+  uniforms["mapInputMixF"] = VEC(0.0f);
+  uniforms["premultB"] = IVEC(0);
+  RenderQuad(&t.input, programs.swizzleInProgram, uniforms, 0, no_rect, false);
+  FBOHelper::DeleteGenericFBO(&t.upload);
+
+  t.map = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR);
+  if (TargetFailed(t.map)) return GLFailure("error on framebuffer", out_data);
+
+  // Pass 2: the map layer placed on the input's frame, premultiplied, mixed with the input. An
+  // empty map layer has nothing to place, and its vertex matrix would divide by zero.
+  PF_LayerDef* map = p->mapWorld;
+  if (map && map->width > 0 && map->height > 0) {
+    t.mapUpload = MakeTarget(static_cast<float>(map->width), static_cast<float>(map->height),
+                             p->wrapMode, GL_LINEAR);
+    if (TargetFailed(t.mapUpload)) return GLFailure("error on framebuffer", out_data);
+    UploadToTexture(t.mapUpload.color.id, map, p->bpc);
+    GenVertexMatrices(p, map, p->inputWorld);
+    uniforms["videoTexture"] = TEX2D(t.mapUpload.color.id);
+    uniforms["videoTexture2"] = TEX2D(t.input.color.id);
+    uniforms["mapInputMixF"] = VEC(p->mapInputMix);
+    uniforms["xform"] = MAT44(p->xform);
+    uniforms["premultB"] = IVEC(1);
+    RenderQuad(&t.map, programs.swizzleInProgram, uniforms, 0, no_rect, false);
+    FBOHelper::DeleteGenericFBO(&t.mapUpload);
+  }
+
+  // Passes 3 and 4: the separable blur. Without a map layer the input itself becomes the map.
+  if (blur) {
+    t.blur = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR);
+    if (TargetFailed(t.blur)) return GLFailure("error on framebuffer", out_data);
+    uniforms["videoTexture"] = TEX2D(p->mapWorld ? t.map.color.id : t.input.color.id);
+    uniforms["resV"] = VEC2(res);
+    uniforms["radiusF"] = VEC(static_cast<float>(p->blurRadius));
+    RenderQuad(&t.blur, programs.blurWProgram, uniforms, 0, no_rect, false);
+    uniforms["videoTexture"] = TEX2D(t.blur.color.id);
+    RenderQuad(&t.map, programs.blurHProgram, uniforms, 0, no_rect, false);
+    FBOHelper::DeleteGenericFBO(&t.blur);
+    p->usingAuxTex = 1;
+  }
+
+  t.output = MakeTarget(res.x, res.y, GL_CLAMP_TO_BORDER, GL_LINEAR);
+  if (TargetFailed(t.output)) return GLFailure("error on framebuffer", out_data);
+
+  // Pass 5 at the layer's size, or 5a-5c between a pixel-replicating upscale and a bilinear
+  // downscale that averages the 2 × 2 texels around each output pixel's centre.
+  while (factor > 1.0f) {
+    const Vec2f big{res.x * factor, res.y * factor};
+    t.superInput = MakeTarget(big.x, big.y, p->wrapMode, GL_NEAREST);
+    t.superOutput = MakeTarget(big.x, big.y, p->wrapMode, GL_LINEAR);
+    if (!TargetFailed(t.superInput) && !TargetFailed(t.superOutput)) break;
+    DiscardTarget(&t.superInput);
+    DiscardTarget(&t.superOutput);
+    factor *= 0.5f;
+  }
+  p->aaFactor = factor;
+  p->aaResolution = {res.x * factor, res.y * factor};
+
+  if (factor <= 1.0f) {
+    uniforms["inTex"] = TEX2D(t.input.color.id);
+    uniforms["displaceTex"] = TEX2D(t.map.color.id);
+    SendDisplaceUniforms(uniforms, p);
+    RenderQuad(&t.output, programs.displaceProgram, uniforms, 0, no_rect, false);
+  } else {
+    uniforms["inTex"] = TEX2D(t.input.color.id);
+    RenderQuad(&t.superInput, programs.identityProgram, uniforms, 0, no_rect, false);
+    uniforms["inTex"] = TEX2D(t.superInput.color.id);
+    uniforms["displaceTex"] = TEX2D(t.map.color.id);
+    SendDisplaceUniforms(uniforms, p);
+    RenderQuad(&t.superOutput, programs.displaceProgram, uniforms, 0, no_rect, false);
+    uniforms["inTex"] = TEX2D(t.superOutput.color.id);
+    RenderQuad(&t.output, programs.identityProgram, uniforms, 0, no_rect, false);
+    FBOHelper::DeleteGenericFBO(&t.superInput);
+    FBOHelper::DeleteGenericFBO(&t.superOutput);
+  }
+
+  // Only the area the output and the input share is read; an output of another size keeps its
+  // cleared remainder.
+  PF_LayerDef view = *p->outputWorld;
+  view.width = std::min(view.width, p->inputWorld->width);
+  view.height = std::min(view.height, p->inputWorld->height);
+  if (view.width > 0 && view.height > 0)
+    FBOHelper::FBOtoEffectWorld(t.output, &view, p->bpc, GL_COLOR_ATTACHMENT0);
+  return PF_Err_NONE;
+}
+
+}  // namespace
+
+PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra) {
+  myParams params;
+  std::memset(&params, 0, sizeof params);
+  params.bpc = extra->input->bitdepth;
+
+  // Buffers.
+  PF_Err err = extra->cb->checkout_layer_pixels(in_data->effect_ref, kInputCheckoutId,
+                                                &params.inputWorld);
+  if (!err)
+    err = extra->cb->checkout_layer_pixels(in_data->effect_ref, kMapCheckoutId, &params.mapWorld);
+  if (!err) err = extra->cb->checkout_output(in_data->effect_ref, &params.outputWorld);
+  if (!params.outputWorld) return err;
+  PF_Err fill_err = in_data->utils->fill(in_data->effect_ref, nullptr, nullptr, params.outputWorld);
+  if (!err) err = fill_err;
+  if (!params.inputWorld) return err;
+  if (err) {
+    SendMessageAppendErr("error on buffer checkout", out_data, err, 0);
+    return err;
+  }
+  // An empty layer has no pixels to displace; the cleared output is the whole answer.
+  if (params.inputWorld->width <= 0 || params.inputWorld->height <= 0) return PF_Err_NONE;
+
+  // Control snapshot at the current time.
+  PF_ParamDef snapshot[PARAM_NUM_PARAMS];
+  std::memset(snapshot, 0, sizeof snapshot);
+  for (int i = kFirstSnapshotIndex; i < PARAM_NUM_PARAMS; ++i) {
+    PF_Err checkout = in_data->inter.checkout_param(in_data->effect_ref, i, in_data->current_time,
+                                                    in_data->time_step, in_data->time_scale,
+                                                    &snapshot[i]);
+    PF_Err checkin = in_data->inter.checkin_param(in_data->effect_ref, &snapshot[i]);
+    PF_Err code = checkout ? checkout : checkin;
+    if (code) {
+      SendMessageAppendErr("error on param checkout", out_data, code, checkin);
+      SendMessageAppendErr("error on param initialisation", out_data, code, 0);
+      return code;
+    }
+  }
+  FillFromSnapshot(snapshot, in_data, &params);
+
+  // Shutter: s is the half-width of the shutter as a fraction of one frame step.
+  const float s = static_cast<float>(snapshot[PARAM_SHUTTER_DURATION].u.fs_d.value * 0.005);
+  const bool uniform_scale = snapshot[PARAM_UNIFORM_SCALE].u.bd.value == 1;
+  err = SnapshotTransforms(in_data, s, uniform_scale, &params);
+  if (err) {
+    SendMessageAppendErr("error on param initialisation", out_data, err, 0);
+    return err;
+  }
+
+  // GL phase: one render at a time in the process, each on its own thread's context.
+  std::lock_guard<std::recursive_mutex> lock(globalMutex);
+  InitThreadLocalRenderData(in_data, out_data);
+  if (!local_render_data) {
+    SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
+    return PF_Err_INTERNAL_STRUCT_DAMAGED;
+  }
+  return RunPasses(&params, local_render_data->programs, out_data);
+}

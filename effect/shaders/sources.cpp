@@ -1,0 +1,15 @@
+// Definitions in one translation unit so that load-time initialisation builds them in this order:
+// the seven sources, then the lock.
+#include "shaders/sources.h"
+
+#include "shaders/glsl.h"
+
+const std::string swizzleIn = kSwizzleInSource;
+const std::string vert = kVertSource;
+const std::string vertIdentity = kVertIdentitySource;
+const std::string identity = kIdentitySource;
+const std::string displace = kDisplaceSource;
+const std::string blurW = kBlurWSource;
+const std::string blurH = kBlurHSource;
+
+std::recursive_mutex globalMutex;

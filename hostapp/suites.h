@@ -1,0 +1,18 @@
+// The host's suite and callback implementations, each group in its own file.
+#pragma once
+
+#include "pf_suites.h"
+
+namespace vhost {
+
+class Host;
+
+// AEGP PF Interface, Effect, Stream, Dynamic Stream, Keyframe and Utility suites.
+void InstallAegpSuites(Host& host);
+// PF Param Utils suite.
+void InstallParamUtilsSuite(Host& host);
+// utils->fill: clears (or fills) a world the effect was handed.
+PF_Err HostFill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* rect,
+                PF_EffectWorld* world);
+
+}  // namespace vhost
