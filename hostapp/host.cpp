@@ -13,7 +13,17 @@ namespace {
 
 thread_local CommandScope* tls_scope = nullptr;
 
-Host* CurrentHost() { return tls_scope ? tls_scope->host : nullptr; }
+Host* CurrentHost() {
+  return tls_scope ? tls_scope->host : nullptr;
+}
+
+// A failing release still releases: the reference is gone either way, and the effect has no way
+// to try again. These calls do their work and then report the injected code.
+bool IsReleaseCall(const std::string& function) {
+  return function == "checkin_param" || function == "ReleaseSuite" ||
+         function == "AEGP_DisposeStream" || function == "AEGP_DisposeEffect" ||
+         function == "AEGP_EndUndoGroup";
+}
 
 // ---- Basic suite ----
 
@@ -99,12 +109,12 @@ PF_Err CheckoutParam(PF_ProgPtr, PF_ParamIndex index, A_long what_time, A_long, 
 PF_Err CheckinParam(PF_ProgPtr, PF_ParamDef* param) {
   Host* host = CurrentHost();
   if (!host) return PF_Err_INTERNAL_STRUCT_DAMAGED;
-  if (PF_Err err = host->Enter("checkin_param")) return err;
+  host->Enter("checkin_param");
   // A record whose checkout failed or was skipped may be checked in too; it is accepted without
   // being counted.
   auto it = tls_scope->checked_out.find(param);
   if (it != tls_scope->checked_out.end()) tls_scope->checked_out.erase(it);
-  return PF_Err_NONE;
+  return host->TakeLateFault();
 }
 
 }  // namespace
@@ -159,9 +169,15 @@ PF_LayerDef Image::View() {
 
 // ---- Host ----
 
-CommandScope* Host::CurrentScope() { return tls_scope; }
+CommandScope* Host::CurrentScope() {
+  return tls_scope;
+}
 
-Host::Host(const std::string& module_path) : module_(module_path) {
+Host::Host(const std::string& module_path) : module_(module_path) { Init(); }
+
+Host::Host(PF_EffectMainFunc linked_entry) : module_(linked_entry) { Init(); }
+
+void Host::Init() {
   controls_.Reset();
   RegisterSuite(kPFHandleSuite, 2, &handle_suite);
   RegisterSuite(kPFANSISuite, 1, &ansi_suite);
@@ -198,6 +214,7 @@ SPErr Host::AcquireSuiteFor(const char* name, int32_t version, const void** suit
 
 SPErr Host::ReleaseSuiteFor(const char* name, int32_t version) {
   Enter("ReleaseSuite", std::string(name) + " " + std::to_string(version));
+  TakeLateFault();  // the effect does not look at this result
   auto it = tls_scope->suites_held.find({name, version});
   if (it == tls_scope->suites_held.end() || it->second <= 0) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -216,8 +233,11 @@ PF_Err Host::Enter(const char* function, const std::string& detail) {
     if (it->function != function) continue;
     if (--it->remaining == 0) {
       PF_Err code = it->code;
+      bool late = it->late || IsReleaseCall(function);
       faults_.erase(it);
-      return code;
+      if (!late) return code;
+      if (tls_scope) tls_scope->late_fault = code;
+      return PF_Err_NONE;
     }
   }
   return PF_Err_NONE;
@@ -226,6 +246,18 @@ PF_Err Host::Enter(const char* function, const std::string& detail) {
 void Host::FailCall(const std::string& function, int nth, PF_Err code) {
   std::lock_guard<std::mutex> lock(mutex_);
   faults_.push_back({function, nth, code});
+}
+
+void Host::FailCallAfterRunning(const std::string& function, int nth, PF_Err code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_.push_back({function, nth, code, true});
+}
+
+PF_Err Host::TakeLateFault() {
+  if (!tls_scope) return PF_Err_NONE;
+  PF_Err code = tls_scope->late_fault;
+  tls_scope->late_fault = PF_Err_NONE;
+  return code;
 }
 
 void Host::RefuseSuite(const std::string& name, int version) {
@@ -269,7 +301,9 @@ PF_Handle Host::NewHandle(A_HandleSize size) {
   return h;
 }
 
-void* Host::LockHandle(PF_Handle h) { return h ? *h : nullptr; }
+void* Host::LockHandle(PF_Handle h) {
+  return h ? *h : nullptr;
+}
 
 void Host::DisposeHandle(PF_Handle h) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -409,7 +443,9 @@ PF_Err Host::ParamsSetup() {
   return Send(PF_Cmd_PARAMS_SETUP);
 }
 
-PF_Err Host::UpdateParamsUI() { return Send(PF_Cmd_UPDATE_PARAMS_UI); }
+PF_Err Host::UpdateParamsUI() {
+  return Send(PF_Cmd_UPDATE_PARAMS_UI);
+}
 
 PF_Err Host::UserChangedParam(int index) {
   PF_UserChangedParamExtra extra{index};
@@ -420,34 +456,55 @@ PF_Err Host::QueryDynamicFlags(const Timing& timing) {
   return Send(PF_Cmd_QUERY_DYNAMIC_FLAGS, nullptr, &timing);
 }
 
-void Host::RecordUndo(UndoGroup group) { undo_.push_back(std::move(group)); }
+void Host::RecordUndo(UndoGroup group) {
+  undo_.push_back(std::move(group));
+}
 
 const char* CommandName(PF_Cmd cmd) {
   switch (cmd) {
-    case PF_Cmd_ABOUT: return "PF_Cmd_ABOUT";
-    case PF_Cmd_GLOBAL_SETUP: return "PF_Cmd_GLOBAL_SETUP";
-    case PF_Cmd_GLOBAL_SETDOWN: return "PF_Cmd_GLOBAL_SETDOWN";
-    case PF_Cmd_PARAMS_SETUP: return "PF_Cmd_PARAMS_SETUP";
-    case PF_Cmd_USER_CHANGED_PARAM: return "PF_Cmd_USER_CHANGED_PARAM";
-    case PF_Cmd_UPDATE_PARAMS_UI: return "PF_Cmd_UPDATE_PARAMS_UI";
-    case PF_Cmd_QUERY_DYNAMIC_FLAGS: return "PF_Cmd_QUERY_DYNAMIC_FLAGS";
-    case PF_Cmd_SMART_PRE_RENDER: return "PF_Cmd_SMART_PRE_RENDER";
-    case PF_Cmd_SMART_RENDER: return "PF_Cmd_SMART_RENDER";
-    default: return "PF_Cmd (other)";
+    case PF_Cmd_ABOUT:
+      return "PF_Cmd_ABOUT";
+    case PF_Cmd_GLOBAL_SETUP:
+      return "PF_Cmd_GLOBAL_SETUP";
+    case PF_Cmd_GLOBAL_SETDOWN:
+      return "PF_Cmd_GLOBAL_SETDOWN";
+    case PF_Cmd_PARAMS_SETUP:
+      return "PF_Cmd_PARAMS_SETUP";
+    case PF_Cmd_USER_CHANGED_PARAM:
+      return "PF_Cmd_USER_CHANGED_PARAM";
+    case PF_Cmd_UPDATE_PARAMS_UI:
+      return "PF_Cmd_UPDATE_PARAMS_UI";
+    case PF_Cmd_QUERY_DYNAMIC_FLAGS:
+      return "PF_Cmd_QUERY_DYNAMIC_FLAGS";
+    case PF_Cmd_SMART_PRE_RENDER:
+      return "PF_Cmd_SMART_PRE_RENDER";
+    case PF_Cmd_SMART_RENDER:
+      return "PF_Cmd_SMART_RENDER";
+    default:
+      return "PF_Cmd (other)";
   }
 }
 
 std::string ErrorName(PF_Err err) {
   switch (err) {
-    case PF_Err_NONE: return "PF_Err_NONE";
-    case PF_Err_OUT_OF_MEMORY: return "PF_Err_OUT_OF_MEMORY";
-    case PF_Err_INTERNAL_STRUCT_DAMAGED: return "PF_Err_INTERNAL_STRUCT_DAMAGED";
-    case PF_Err_INVALID_INDEX: return "PF_Err_INVALID_INDEX";
-    case PF_Err_UNRECOGNIZED_PARAM_TYPE: return "PF_Err_UNRECOGNIZED_PARAM_TYPE";
-    case PF_Err_INVALID_CALLBACK: return "PF_Err_INVALID_CALLBACK";
-    case PF_Err_BAD_CALLBACK_PARAM: return "PF_Err_BAD_CALLBACK_PARAM";
-    case PF_Interrupt_CANCEL: return "PF_Interrupt_CANCEL";
-    default: return "error " + std::to_string(err);
+    case PF_Err_NONE:
+      return "PF_Err_NONE";
+    case PF_Err_OUT_OF_MEMORY:
+      return "PF_Err_OUT_OF_MEMORY";
+    case PF_Err_INTERNAL_STRUCT_DAMAGED:
+      return "PF_Err_INTERNAL_STRUCT_DAMAGED";
+    case PF_Err_INVALID_INDEX:
+      return "PF_Err_INVALID_INDEX";
+    case PF_Err_UNRECOGNIZED_PARAM_TYPE:
+      return "PF_Err_UNRECOGNIZED_PARAM_TYPE";
+    case PF_Err_INVALID_CALLBACK:
+      return "PF_Err_INVALID_CALLBACK";
+    case PF_Err_BAD_CALLBACK_PARAM:
+      return "PF_Err_BAD_CALLBACK_PARAM";
+    case PF_Interrupt_CANCEL:
+      return "PF_Interrupt_CANCEL";
+    default:
+      return "error " + std::to_string(err);
   }
 }
 

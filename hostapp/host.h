@@ -95,13 +95,14 @@ struct CommandScope {
   Host* host = nullptr;
   PF_Cmd cmd = 0;
   std::map<std::pair<std::string, int>, int> suites_held;  // acquire - release
-  std::multiset<const PF_ParamDef*> checked_out;  // parameter checkouts not yet checked in
+  std::multiset<const PF_ParamDef*> checked_out;           // parameter checkouts not yet checked in
   std::set<void*> effect_refs;
   std::set<void*> stream_refs;
   int open_undo_groups = 0;
   std::vector<CallRecord> calls;
-  const RenderJob* job = nullptr;        // during pre-render and render
-  RenderResult* result = nullptr;        // during pre-render and render
+  PF_Err late_fault = PF_Err_NONE;  // reported by the running callback after it has done its work
+  const RenderJob* job = nullptr;                    // during pre-render and render
+  RenderResult* result = nullptr;                    // during pre-render and render
   std::vector<std::unique_ptr<PF_LayerDef>> worlds;  // layer views handed out in this command
 };
 
@@ -109,6 +110,8 @@ class Host {
  public:
   // Loads the module; throws std::runtime_error with dlerror's text when it cannot.
   explicit Host(const std::string& module_path);
+  // Drives an effect linked into this process instead of a loaded module.
+  explicit Host(PF_EffectMainFunc linked_entry);
   // Sends global setdown if global setup ran, frees the host's handles and unloads the module.
   ~Host();
   Host(const Host&) = delete;
@@ -146,6 +149,12 @@ class Host {
                 PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
   // AcquireSuite of that pair fails (version -1: every version).
   void RefuseSuite(const std::string& name, int version = -1);
+  // The n-th call of `function` runs normally but then reports `code` (for hosts that hand out a
+  // result together with an error).
+  void FailCallAfterRunning(const std::string& function, int nth,
+                            PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
+  // For callbacks: the code armed by FailCallAfterRunning for this call, or 0.
+  PF_Err TakeLateFault();
   void ClearFaults();
   // The callbacks and suite functions below return their fault code when armed; each call is
   // recorded in the command's call log.
@@ -175,7 +184,7 @@ class Host {
   std::vector<UndoGroup>& undo_history_locked() { return undo_; }
 
  private:
-  friend struct HostCallbacks;
+  void Init();
   PF_Err Run(PF_Cmd cmd, PF_InData& in, PF_OutData& out, void* extra, CommandScope& scope);
   // Send with a render job attached to the command's scope (pre-render and render).
   PF_Err SendJob(PF_Cmd cmd, void* extra, const Timing& timing, const RenderJob* job,
@@ -196,6 +205,7 @@ class Host {
     std::string function;
     int remaining;
     PF_Err code;
+    bool late = false;
   };
   std::vector<Fault> faults_;
   std::vector<std::pair<std::string, int>> refused_;

@@ -12,6 +12,8 @@ class Module {
   // Throws std::runtime_error with dlerror's text when the file cannot be loaded or has no
   // EffectMain.
   explicit Module(const std::string& path);
+  // An effect linked into this process (tests of the effect's internals); nothing is loaded.
+  explicit Module(PF_EffectMainFunc linked_entry) : path_("(in process)"), entry_(linked_entry) {}
   ~Module();
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;

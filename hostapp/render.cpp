@@ -26,16 +26,19 @@ int Scaled(int n, const PF_RationalScale& s) {
 Image Downsample(const Image& src, const Timing& t) {
   const int w = Scaled(src.width, t.downsample_x);
   const int h = Scaled(src.height, t.downsample_y);
-  Image out = Image::Make(w, h, src.bpc, static_cast<int>(static_cast<long long>(src.origin_x) *
-                                                          t.downsample_x.num / t.downsample_x.den),
+  Image out = Image::Make(w, h, src.bpc,
+                          static_cast<int>(static_cast<long long>(src.origin_x) *
+                                           t.downsample_x.num / t.downsample_x.den),
                           static_cast<int>(static_cast<long long>(src.origin_y) *
                                            t.downsample_y.num / t.downsample_y.den));
   for (int y = 0; y < h; ++y) {
     const int y0 = static_cast<int>(static_cast<long long>(y) * src.height / h);
-    const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<long long>(y + 1) * src.height / h));
+    const int y1 =
+        std::max(y0 + 1, static_cast<int>(static_cast<long long>(y + 1) * src.height / h));
     for (int x = 0; x < w; ++x) {
       const int x0 = static_cast<int>(static_cast<long long>(x) * src.width / w);
-      const int x1 = std::max(x0 + 1, static_cast<int>(static_cast<long long>(x + 1) * src.width / w));
+      const int x1 =
+          std::max(x0 + 1, static_cast<int>(static_cast<long long>(x + 1) * src.width / w));
       for (int c = 0; c < 4; ++c) {
         double sum = 0;
         for (int sy = y0; sy < y1; ++sy)
@@ -60,20 +63,21 @@ struct Layers {
   Image map_scaled;
 };
 
-Layers PrepareLayers(const RenderJob& job) {
-  Layers layers;
+// Fills `layers` in place: the scaled layers point into it, so it must not be copied afterwards.
+void PrepareLayers(const RenderJob& job, Layers& layers) {
   if (FullResolution(job.timing)) {
     layers.input = job.input;
     layers.map = job.map;
-    return layers;
+    return;
   }
-  layers.input_scaled = Downsample(*job.input, job.timing);
-  layers.input = &layers.input_scaled;
+  if (job.input) {
+    layers.input_scaled = Downsample(*job.input, job.timing);
+    layers.input = &layers.input_scaled;
+  }
   if (job.map) {
     layers.map_scaled = Downsample(*job.map, job.timing);
     layers.map = &layers.map_scaled;
   }
-  return layers;
 }
 
 // Per-render state shared by the two commands of one job.
@@ -99,14 +103,17 @@ PF_Err CheckoutLayer(PF_ProgPtr, PF_ParamIndex index, A_long checkout_id, const 
   if (!result) return PF_Err_BAD_CALLBACK_PARAM;
   std::memset(result, 0, sizeof *result);
   const Image* layer = nullptr;
-  if (index == 0 && checkout_id == kInputCheckoutId) layer = tls_job->layers.input;
-  else if (index == 1 && checkout_id == kMapCheckoutId) layer = tls_job->layers.map;
-  else return PF_Err_BAD_CALLBACK_PARAM;
+  if (index == 0 && checkout_id == kInputCheckoutId)
+    layer = tls_job->layers.input;
+  else if (index == 1 && checkout_id == kMapCheckoutId)
+    layer = tls_job->layers.map;
+  else
+    return PF_Err_BAD_CALLBACK_PARAM;
   if (layer) {
     // Rectangles in the input layer's coordinates.
     const Image* input = tls_job->layers.input;
-    const int x = layer->origin_x - input->origin_x;
-    const int y = layer->origin_y - input->origin_y;
+    const int x = input ? layer->origin_x - input->origin_x : layer->origin_x;
+    const int y = input ? layer->origin_y - input->origin_y : layer->origin_y;
     result->result_rect = {x, y, x + layer->width, y + layer->height};
     result->max_result_rect = result->result_rect;
     result->ref_width = layer->width;
@@ -123,9 +130,12 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr, A_long checkout_id, PF_EffectWorld** pixe
   if (!pixels) return PF_Err_BAD_CALLBACK_PARAM;
   *pixels = nullptr;
   const Image* layer = nullptr;
-  if (checkout_id == kInputCheckoutId) layer = tls_job->layers.input;
-  else if (checkout_id == kMapCheckoutId) layer = tls_job->layers.map;
-  else return PF_Err_BAD_CALLBACK_PARAM;
+  if (checkout_id == kInputCheckoutId)
+    layer = tls_job->layers.input;
+  else if (checkout_id == kMapCheckoutId)
+    layer = tls_job->layers.map;
+  else
+    return PF_Err_BAD_CALLBACK_PARAM;
   if (layer) *pixels = HandOut(scope, *layer);
   return PF_Err_NONE;
 }
@@ -142,7 +152,7 @@ PF_Err CheckoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
   if (PF_Err err = scope->host->Enter("checkout_output")) return err;
   if (!output) return PF_Err_BAD_CALLBACK_PARAM;
   *output = HandOut(scope, *tls_job->output);
-  return PF_Err_NONE;
+  return scope->host->TakeLateFault();
 }
 
 PF_PreRenderCallbacks pre_render_callbacks = {CheckoutLayer};
@@ -181,25 +191,24 @@ PF_Err HostFill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_Effec
   auto* base = static_cast<uint8_t*>(world->data);
   for (A_long y = r.top; y < r.bottom; ++y) {
     uint8_t* row = base + static_cast<size_t>(y) * world->rowbytes;
-    for (A_long x = r.left; x < r.right; ++x) std::memcpy(row + static_cast<size_t>(x) * pixel, value, pixel);
+    for (A_long x = r.left; x < r.right; ++x)
+      std::memcpy(row + static_cast<size_t>(x) * pixel, value, pixel);
   }
   return PF_Err_NONE;
 }
 
 RenderResult Host::Render(const RenderJob& job) {
   RenderResult result;
-  if (!job.input) {
-    result.err = PF_Err_BAD_CALLBACK_PARAM;
-    return result;
-  }
   JobState state;
-  state.layers = PrepareLayers(job);
+  PrepareLayers(job, state.layers);
   JobState* outer = tls_job;
   tls_job = &state;
 
-  const Image& input = *state.layers.input;
+  // Without an input layer (a test of the effect's handling of a missing layer) the request is
+  // empty and the output size must come from the job.
+  const Image* input = state.layers.input;
   PF_PreRenderInput pre_input{};
-  pre_input.output_request.rect = {0, 0, input.width, input.height};
+  if (input) pre_input.output_request.rect = {0, 0, input->width, input->height};
   pre_input.output_request.channel_mask = 0xF;
   pre_input.bitdepth = static_cast<A_short>(job.bpc);
   PF_PreRenderOutput pre_output{};

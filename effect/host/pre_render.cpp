@@ -15,7 +15,9 @@ constexpr A_long kMapCheckoutId = 1;
 
 }  // namespace
 
-bool IsEmptyRect(const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; }
+bool IsEmptyRect(const PF_LRect& r) {
+  return r.left >= r.right || r.top >= r.bottom;
+}
 
 void UnionLRect(const PF_LRect* src, PF_LRect* dst) {
   if (IsEmptyRect(*dst)) {

@@ -13,7 +13,9 @@ void StoreRowMajor(const glm::mat4& m, Matrix44f* out) {
 
 }  // namespace
 
-void GenIdentityMatrix(myParams* params) { StoreRowMajor(glm::mat4(1.0f), &params->identityMatrix); }
+void GenIdentityMatrix(myParams* params) {
+  StoreRowMajor(glm::mat4(1.0f), &params->identityMatrix);
+}
 
 void GenVertexMatrices(myParams* params, const PF_LayerDef* map, const PF_LayerDef* input) {
   const float sx = static_cast<float>(static_cast<double>(map->width) / input->width);

@@ -23,6 +23,7 @@
 #include "render/displace_uniforms.h"
 #include "render/matrices.h"
 #include "render/my_params.h"
+#include "render/snapshot.h"
 #include "shaders/sources.h"
 
 namespace {
@@ -38,66 +39,6 @@ constexpr int kTransformControls[7] = {PARAM_TRANSLATE_X, PARAM_TRANSLATE_Y, PAR
 // The five whose keyframes decide whether they get a trail, in query order.
 constexpr int kAnimatedControls[5] = {PARAM_TRANSLATE_X, PARAM_TRANSLATE_Y, PARAM_ROTATE,
                                       PARAM_SCALE_X, PARAM_SCALE_Y};
-
-uint32_t WrapModeFor(int32_t edge_behavior) {
-  switch (edge_behavior) {
-    case 3:
-      return GL_REPEAT;
-    case 4:
-      return GL_MIRRORED_REPEAT;
-    case 5:
-      return GL_CLAMP_TO_EDGE;
-    default:
-      // "None": the border colour is never set, so outside the layer is transparent black.
-      return GL_CLAMP_TO_BORDER;
-  }
-}
-
-float AntiAliasingFactor(int32_t popup) {
-  switch (popup) {
-    case 3:
-      return 2.0f;
-    case 4:
-      return 4.0f;
-    case 5:
-      return 8.0f;
-    default:
-      return 1.0f;
-  }
-}
-
-// Control values at the current time, in shader units.
-void FillFromSnapshot(const PF_ParamDef* snap, const PF_InData* in_data, myParams* p) {
-  p->downsampleX =
-      in_data->downsample_x.den ? static_cast<double>(in_data->downsample_x.num) /
-                                      static_cast<double>(in_data->downsample_x.den)
-                                : 1.0;
-  p->legacy = static_cast<uint8_t>(snap[PARAM_MAP_INTERPRETATION].u.pd.value - 1);
-  p->iterations = snap[PARAM_ITERATIONS].u.sd.value;
-  p->channel = snap[PARAM_CHANNEL].u.pd.value;
-  p->viewMap = snap[PARAM_VIEW_MAP].u.bd.value;
-  p->clampNegativeScale = snap[PARAM_CLAMP_NEGATIVE_SCALE].u.bd.value;
-  p->edgeBehavior = snap[PARAM_EDGE_BEHAVIOR].u.pd.value;
-  p->wrapMode = WrapModeFor(p->edgeBehavior);
-  p->usingAuxTex = p->mapWorld != nullptr;
-  p->invert = static_cast<uint8_t>(snap[PARAM_INVERT_MAP].u.bd.value);
-  p->offset = snap[PARAM_DISPLACEMENT_OFFSET].u.fs_d.value;
-  p->gamma = snap[PARAM_MAP_GAMMA].u.fs_d.value;
-  p->blurRadius = snap[PARAM_MAP_SOFTNESS].u.fs_d.value * p->downsampleX;
-  p->mapInputMix = static_cast<float>(snap[PARAM_MAP_MIX_INPUT].u.fs_d.value * 0.01);
-  p->easing = snap[PARAM_DISPLACEMENT_EASING].u.pd.value;
-  p->redMult = snap[PARAM_CA_RED].u.fs_d.value;
-  p->greenMult = snap[PARAM_CA_GREEN].u.fs_d.value;
-  p->blueMult = snap[PARAM_CA_BLUE].u.fs_d.value;
-  auto differs = [](double m) { return m > 1.001 || m < 0.999; };
-  p->usingCA = differs(p->redMult) || differs(p->greenMult) || differs(p->blueMult);
-  p->antiAliasing = snap[PARAM_ANTI_ALIASING].u.pd.value;
-  p->aaFactor = AntiAliasingFactor(p->antiAliasing);
-  p->resolution = {static_cast<float>(p->inputWorld->width),
-                   static_cast<float>(p->inputWorld->height)};
-  p->aaResolution = {p->resolution.x * p->aaFactor, p->resolution.y * p->aaFactor};
-  GenIdentityMatrix(p);
-}
 
 // Slider values are percent of the frame; rotation arrives as 16.16 degrees.
 TransformSet TransformFrom(const PF_ParamDef* rec) {
@@ -176,7 +117,8 @@ PF_Err SnapshotTransforms(PF_InData* in_data, float s, bool uniform_scale, myPar
     err = pf_interface->AEGP_GetNewEffectForEffect(0, in_data->effect_ref, &effect);
     for (int i = 0; i < 5 && !err; ++i)
       err = stream9->AEGP_GetNewEffectStreamByIndex(0, effect, kAnimatedControls[i], &streams[i]);
-    for (int i = 0; i < 5 && !err; ++i) err = keyframes->AEGP_GetStreamNumKFs(streams[i], &counts[i]);
+    for (int i = 0; i < 5 && !err; ++i)
+      err = keyframes->AEGP_GetStreamNumKFs(streams[i], &counts[i]);
 
     ApplyTrail(counts, 1.0f - s, uniform_scale, p);
 
@@ -229,7 +171,9 @@ float FittingFactor(float factor, const Vec2f& resolution) {
   return factor;
 }
 
-bool TargetFailed(const PX_FBO& target) { return target.fbo == 0 || glGetError() == GL_OUT_OF_MEMORY; }
+bool TargetFailed(const PX_FBO& target) {
+  return target.fbo == 0 || glGetError() == GL_OUT_OF_MEMORY;
+}
 
 PF_Err GLFailure(const char* what, PF_OutData* out_data) {
   SendMessageAppendErr(what, out_data, PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
@@ -355,8 +299,8 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
   params.bpc = extra->input->bitdepth;
 
   // Buffers.
-  PF_Err err = extra->cb->checkout_layer_pixels(in_data->effect_ref, kInputCheckoutId,
-                                                &params.inputWorld);
+  PF_Err err =
+      extra->cb->checkout_layer_pixels(in_data->effect_ref, kInputCheckoutId, &params.inputWorld);
   if (!err)
     err = extra->cb->checkout_layer_pixels(in_data->effect_ref, kMapCheckoutId, &params.mapWorld);
   if (!err) err = extra->cb->checkout_output(in_data->effect_ref, &params.outputWorld);
@@ -375,9 +319,9 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
   PF_ParamDef snapshot[PARAM_NUM_PARAMS];
   std::memset(snapshot, 0, sizeof snapshot);
   for (int i = kFirstSnapshotIndex; i < PARAM_NUM_PARAMS; ++i) {
-    PF_Err checkout = in_data->inter.checkout_param(in_data->effect_ref, i, in_data->current_time,
-                                                    in_data->time_step, in_data->time_scale,
-                                                    &snapshot[i]);
+    PF_Err checkout =
+        in_data->inter.checkout_param(in_data->effect_ref, i, in_data->current_time,
+                                      in_data->time_step, in_data->time_scale, &snapshot[i]);
     PF_Err checkin = in_data->inter.checkin_param(in_data->effect_ref, &snapshot[i]);
     PF_Err code = checkout ? checkout : checkin;
     if (code) {
