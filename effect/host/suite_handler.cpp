@@ -21,9 +21,13 @@ AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* basic) : basic_(basic) 
   if (!basic_) MissingSuiteError();
 }
 
-AEGP_SuiteHandler::~AEGP_SuiteHandler() { ReleaseAllSuites(); }
+AEGP_SuiteHandler::~AEGP_SuiteHandler() {
+  ReleaseAllSuites();
+}
 
-void AEGP_SuiteHandler::MissingSuiteError() { throw static_cast<PF_Err>(PF_Err_BAD_CALLBACK_PARAM); }
+void AEGP_SuiteHandler::MissingSuiteError() {
+  throw static_cast<PF_Err>(PF_Err_BAD_CALLBACK_PARAM);
+}
 
 const void* AEGP_SuiteHandler::Acquire(Slot slot) {
   if (!slots_[slot]) {
@@ -41,8 +45,10 @@ void AEGP_SuiteHandler::ReleaseAllSuites() {
   }
 }
 
-#define VARNEX_SUITE_ACCESSOR(Type, Method, SlotName) \
-  const Type* AEGP_SuiteHandler::Method() { return static_cast<const Type*>(Acquire(SlotName)); }
+#define VARNEX_SUITE_ACCESSOR(Type, Method, SlotName)   \
+  const Type* AEGP_SuiteHandler::Method() {             \
+    return static_cast<const Type*>(Acquire(SlotName)); \
+  }
 
 VARNEX_SUITE_ACCESSOR(AEGP_KeyframeSuite4, KeyframeSuite4, kKeyframe4)
 VARNEX_SUITE_ACCESSOR(AEGP_StreamSuite7, StreamSuite7, kStream7)

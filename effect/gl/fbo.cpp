@@ -1,0 +1,170 @@
+#include "gl/fbo.h"
+
+#include <epoxy/gl.h>
+
+#include <iostream>
+
+namespace {
+
+// Host pixels are four channels: one byte each at 8 bits, one float each at 32.
+int PixelSize(int bits_per_channel) {
+  return bits_per_channel == 32 ? 16 : 4;
+}
+
+// Checks a host buffer before GL touches its memory; prints why it is refused, after `who`.
+bool UsableBuffer(const char* who, const PF_LayerDef* buffer, int bits_per_channel) {
+  if (buffer == nullptr || buffer->data == nullptr) {
+    std::cout << "VRNX: " << who << " called without valid aeBuffer" << std::endl;
+    return false;
+  }
+  if (bits_per_channel != 8 && bits_per_channel != 32) {
+    std::cout << "VRNX: " << who << " called with unsupported bit depth " << bits_per_channel
+              << std::endl;
+    return false;
+  }
+  // GL walks the rows in whole pixels: a row step that is not a whole number of pixels, or is
+  // shorter than a row, would shear the image or run past the end of the host's buffer.
+  const int pixel = PixelSize(bits_per_channel);
+  if (buffer->width < 0 || buffer->height < 0 || buffer->rowbytes % pixel != 0 ||
+      buffer->rowbytes < static_cast<int64_t>(buffer->width) * pixel) {
+    std::cout << "VRNX: " << who << " called with unusable rowbytes " << buffer->rowbytes
+              << " for width " << buffer->width << std::endl;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace FBOHelper {
+
+GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int internal_format,
+                                         int wrap, int filter) {
+  if (filter == GL_LINEAR) {
+    std::cout << "Using GL_LINEAR" << std::endl;
+  } else if (filter == GL_NEAREST) {
+    std::cout << "Using GL_NEAREST" << std::endl;
+  }
+  GLuint texture = 0;
+  glGenTextures(1, &texture);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+  glTexImage2D(GL_TEXTURE_2D, 0, internal_format, static_cast<GLsizei>(width),
+               static_cast<GLsizei>(height), 0, GL_RGBA, GL_FLOAT, nullptr);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  return {width, height, 1, static_cast<uint32_t>(internal_format), texture, GL_TEXTURE_2D, true};
+}
+
+uint32_t CreateFBO(const GLRenderBuffer& color) {
+  GLuint fbo = 0;
+  glGenFramebuffers(1, &fbo);
+  glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+  if (color.id != 0) {
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, color.target, color.id, 0);
+  }
+  const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+  if (status == GL_FRAMEBUFFER_COMPLETE) return fbo;
+  std::cout << "Framebuffer Error - " << getFrameBufferError(status) << "Code: " << status
+            << std::endl;
+  // Deleting the bound framebuffer also binds framebuffer 0.
+  glDeleteFramebuffers(1, &fbo);
+  return 0;
+}
+
+PX_FBO CreateTextureFBO(uint32_t width, uint32_t height, int wrap, int filter, int internal_format,
+                        int /*depth_format*/) {
+  PX_FBO result{};
+  result.color = CreateTextureRenderBuffer(width, height, internal_format, wrap, filter);
+  result.fbo = CreateFBO(result.color);
+  if (result.fbo != 0) {
+    // CreateFBO leaves the new framebuffer bound.
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  }
+  return result;
+}
+
+const char* getFrameBufferError(uint32_t status) {
+  switch (status) {
+    case GL_FRAMEBUFFER_UNDEFINED:
+      return "GL_FRAMEBUFFER_UNDEFINED";
+    case GL_FRAMEBUFFER_INCOMPLETE_ATTACHMENT:
+      return "GL_FRAMEBUFFER_INCOMPLETE_ATTACHMENT";
+    case GL_FRAMEBUFFER_INCOMPLETE_MISSING_ATTACHMENT:
+      return "GL_FRAMEBUFFER_INCOMPLETE_MISSING_ATTACHMENT";
+    case GL_FRAMEBUFFER_INCOMPLETE_DRAW_BUFFER:
+      return "GL_FRAMEBUFFER_INCOMPLETE_DRAW_BUFFER";
+    case GL_FRAMEBUFFER_INCOMPLETE_READ_BUFFER:
+      return "GL_FRAMEBUFFER_INCOMPLETE_READ_BUFFER";
+    case GL_FRAMEBUFFER_UNSUPPORTED:
+      return "GL_FRAMEBUFFER_UNSUPPORTED";
+    case GL_FRAMEBUFFER_INCOMPLETE_MULTISAMPLE:
+      return "GL_FRAMEBUFFER_INCOMPLETE_MULTISAMPLE";
+    case GL_FRAMEBUFFER_INCOMPLETE_LAYER_TARGETS:
+      return "GL_FRAMEBUFFER_INCOMPLETE_LAYER_TARGETS";
+    default:
+      return "";
+  }
+}
+
+void DeleteGenericFBO(PX_FBO* fbo) {
+  if (fbo == nullptr) return;
+  // A record whose framebuffer failed still owns its texture, so that is deleted too.
+  if (fbo->color.id != 0) {
+    glDeleteTextures(1, &fbo->color.id);
+    fbo->color.id = 0;
+  }
+  if (fbo->fbo != 0) {
+    glDeleteFramebuffers(1, &fbo->fbo);
+    fbo->fbo = 0;
+  }
+}
+
+void FBOtoEffectWorld(PX_FBO& fbo, PF_LayerDef* buffer, int bits_per_channel,
+                      uint32_t read_buffer) {
+  if (!UsableBuffer("FBOtoEffectWorld()", buffer, bits_per_channel)) return;
+  glFinish();
+  // The read goes to client memory, never into a pixel-pack buffer.
+  glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+  glBindFramebuffer(GL_FRAMEBUFFER, fbo.fbo);
+  glReadBuffer(read_buffer);
+
+  const int pixel = PixelSize(bits_per_channel);
+  // Rows are a whole number of 4- or 16-byte pixels apart, so an alignment of 4 never pads
+  // them; a caller's larger alignment would.
+  GLint alignment = 4;
+  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  glPixelStorei(GL_PACK_ROW_LENGTH, buffer->rowbytes / pixel);
+  glReadPixels(0, 0, buffer->width, buffer->height, GL_RGBA,
+               bits_per_channel == 32 ? GL_FLOAT : GL_UNSIGNED_BYTE, buffer->data);
+  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+}  // namespace FBOHelper
+
+void UploadToTexture(uint32_t texture, PF_LayerDef* buffer, int bits_per_channel) {
+  if (texture == 0) {
+    std::cout << "VRNX: UploadToTexture() called without valid texture" << std::endl;
+  }
+  if (!UsableBuffer("UploadToTexture()", buffer, bits_per_channel)) return;
+
+  const int pixel = PixelSize(bits_per_channel);
+  GLint alignment = 4;
+  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, buffer->rowbytes / pixel);
+  glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, buffer->width, buffer->height, GL_RGBA,
+                  bits_per_channel == 32 ? GL_FLOAT : GL_UNSIGNED_BYTE, buffer->data);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+}

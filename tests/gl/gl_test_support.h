@@ -1,0 +1,82 @@
+// A current context per test, captured standard output, and small buffers and shaders.
+#pragma once
+
+#include <epoxy/gl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "gl/context.h"
+#include "gl/fbo.h"
+#include "gl/program.h"
+
+// Both printf and std::cout write the diagnostics.
+inline std::string CaptureOutput(const std::function<void()>& action) {
+  testing::internal::CaptureStdout();
+  action();
+  std::cout.flush();
+  fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+class GLTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ctx_ = CreateContext(nullptr, nullptr);
+    ASSERT_NE(ctx_, nullptr) << "no GL context on platform " << cgl::PlatformName();
+    SetCurrentContext(ctx_);
+    ASSERT_EQ(GetCurrentContext(), ctx_);
+  }
+  void TearDown() override {
+    if (ctx_ != nullptr) {
+      EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << "GL error left by the test";
+    }
+    DeleteContext(ctx_);
+  }
+
+  CGLContextObj ctx_ = nullptr;
+};
+
+inline constexpr const char* kQuadVertexShader = R"(#version 330
+in vec4 vertex;
+in vec2 tex;
+out vec2 out_uvs;
+void main() {
+  out_uvs = tex;
+  gl_Position = vec4(vertex.xyz, 1.0);
+})";
+
+inline uint32_t BuildProgram(const char* vertex, const char* fragment) {
+  const ShaderStageWord stages[] = {GL_VERTEX_SHADER, StageSource(vertex), GL_FRAGMENT_SHADER,
+                                    StageSource(fragment), 0};
+  return CreateProgram(stages, "");
+}
+
+// A host buffer of `width` × `height` pixels whose rows carry `pad` extra pixels.
+template <typename Channel>
+struct HostBuffer {
+  HostBuffer(int width, int height, int pad, Channel fill)
+      : row_pixels(width + pad), storage(static_cast<size_t>(row_pixels * height * 4), fill) {
+    def.data = storage.data();
+    def.rowbytes = row_pixels * 4 * static_cast<int>(sizeof(Channel));
+    def.width = width;
+    def.height = height;
+  }
+  Channel* Pixel(int x, int y) { return &storage[static_cast<size_t>((y * row_pixels + x) * 4)]; }
+
+  int row_pixels;
+  std::vector<Channel> storage;
+  PF_LayerDef def{};
+};
+
+// The whole colour texture of `target`, read at 32 bits.
+inline HostBuffer<float> ReadTarget(PX_FBO& target) {
+  HostBuffer<float> read(static_cast<int>(target.color.width),
+                         static_cast<int>(target.color.height), 0, -1.0f);
+  FBOHelper::FBOtoEffectWorld(target, &read.def, 32, GL_COLOR_ATTACHMENT0);
+  return read;
+}

@@ -1,0 +1,224 @@
+#include <cstdint>
+#include <regex>
+
+#include "gl_test_support.h"
+
+namespace {
+
+PX_FBO MakeTarget(uint32_t width, uint32_t height) {
+  PX_FBO target;
+  CaptureOutput([&] {
+    target = FBOHelper::CreateTextureFBO(width, height, GL_CLAMP_TO_EDGE, GL_NEAREST, GL_RGBA32F,
+                                         GL_DEPTH_COMPONENT32F);
+  });
+  return target;
+}
+
+TEST_F(GLTest, NewTargetIsClearAndUnbound) {
+  PX_FBO target;
+  std::string out = CaptureOutput([&] {
+    target =
+        FBOHelper::CreateTextureFBO(3, 2, GL_REPEAT, GL_LINEAR, GL_RGBA32F, GL_DEPTH_COMPONENT32F);
+  });
+  EXPECT_EQ(out, "Using GL_LINEAR\n");
+  ASSERT_NE(target.fbo, 0u);
+  EXPECT_NE(target.color.id, 0u);
+  EXPECT_EQ(target.color.width, 3u);
+  EXPECT_EQ(target.color.height, 2u);
+  EXPECT_EQ(target.color.internalFormat, static_cast<uint32_t>(GL_RGBA32F));
+  EXPECT_TRUE(target.color.isTexture);
+  GLint bound = -1;
+  glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+  EXPECT_EQ(bound, 0);
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  EXPECT_EQ(bound, 0);
+
+  HostBuffer<float> read = ReadTarget(target);
+  for (float channel : read.storage) EXPECT_EQ(channel, 0.0f);
+
+  PX_FBO nearest;
+  out = CaptureOutput(
+      [&] { nearest = FBOHelper::CreateTextureFBO(1, 1, GL_REPEAT, GL_NEAREST, GL_RGBA32F, 0); });
+  EXPECT_EQ(out, "Using GL_NEAREST\n");
+  FBOHelper::DeleteGenericFBO(&nearest);
+  FBOHelper::DeleteGenericFBO(&target);
+}
+
+TEST_F(GLTest, FramebufferThatCannotCompleteIsReportedAndDeletable) {
+  // No attachment at all.
+  GLRenderBuffer nothing{4, 4, 1, GL_RGBA32F, 0, GL_TEXTURE_2D, true};
+  uint32_t fbo = 1;
+  std::string out = CaptureOutput([&] { fbo = FBOHelper::CreateFBO(nothing); });
+  EXPECT_EQ(fbo, 0u);
+  EXPECT_EQ(out, "Framebuffer Error - GL_FRAMEBUFFER_INCOMPLETE_MISSING_ATTACHMENTCode: " +
+                     std::to_string(GL_FRAMEBUFFER_INCOMPLETE_MISSING_ATTACHMENT) + "\n");
+
+  // A texture GL cannot allocate from RGBA data has no image to attach.
+  PX_FBO target;
+  out = CaptureOutput([&] {
+    target =
+        FBOHelper::CreateTextureFBO(4, 4, GL_CLAMP_TO_EDGE, GL_NEAREST, GL_DEPTH_COMPONENT32F, 0);
+  });
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(out, match,
+                               std::regex("Using GL_NEAREST\nFramebuffer Error - ([A-Z_]*)Code: "
+                                          "([0-9]+)\n")))
+      << out;
+  EXPECT_EQ(match[1].str(), FBOHelper::getFrameBufferError(std::stoul(match[2].str())));
+  EXPECT_EQ(target.fbo, 0u);
+  const GLuint texture = target.color.id;
+  EXPECT_NE(texture, 0u);
+  GLint bound = -1;
+  glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+  EXPECT_EQ(bound, 0);
+
+  FBOHelper::DeleteGenericFBO(&target);
+  EXPECT_EQ(target.color.id, 0u);
+  EXPECT_FALSE(glIsTexture(texture));
+  FBOHelper::DeleteGenericFBO(&target);
+  FBOHelper::DeleteGenericFBO(nullptr);
+
+  EXPECT_STREQ(FBOHelper::getFrameBufferError(0x1234), "");
+  EXPECT_STREQ(FBOHelper::getFrameBufferError(GL_FRAMEBUFFER_UNSUPPORTED),
+               "GL_FRAMEBUFFER_UNSUPPORTED");
+}
+
+// Odd widths with padded rows, under a caller's 8-byte alignment that would pad 4-byte rows.
+TEST_F(GLTest, PaddedEightBitRowsRoundTripWithoutShear) {
+  constexpr int kWidth = 5;
+  constexpr int kHeight = 3;
+  HostBuffer<uint8_t> source(kWidth, kHeight, 2, 0xAB);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      for (int c = 0; c < 4; ++c) source.Pixel(x, y)[c] = static_cast<uint8_t>(y * 70 + x * 11 + c);
+    }
+  }
+  PX_FBO target = MakeTarget(8, 8);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+  glPixelStorei(GL_PACK_ALIGNMENT, 8);
+  std::string out = CaptureOutput([&] { UploadToTexture(target.color.id, &source.def, 8); });
+  EXPECT_EQ(out, "");
+
+  HostBuffer<uint8_t> back(kWidth, kHeight, 2, 0xCD);
+  out = CaptureOutput(
+      [&] { FBOHelper::FBOtoEffectWorld(target, &back.def, 8, GL_COLOR_ATTACHMENT0); });
+  EXPECT_EQ(out, "");
+  GLint alignment = 0;
+  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+  EXPECT_EQ(alignment, 8);
+  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+  EXPECT_EQ(alignment, 8);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < back.row_pixels; ++x) {
+      for (int c = 0; c < 4; ++c) {
+        const int expected = x < kWidth ? source.Pixel(x, y)[c] : 0xCD;
+        EXPECT_EQ(back.Pixel(x, y)[c], expected) << x << "," << y << " channel " << c;
+      }
+    }
+  }
+
+  // Only the buffer's rectangle at (0, 0) of the larger texture was written.
+  HostBuffer<float> whole = ReadTarget(target);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      if (x < kWidth && y < kHeight) continue;
+      for (int c = 0; c < 4; ++c) EXPECT_EQ(whole.Pixel(x, y)[c], 0.0f) << x << "," << y;
+    }
+  }
+  FBOHelper::DeleteGenericFBO(&target);
+}
+
+TEST_F(GLTest, PaddedFloatRowsRoundTripUnclamped) {
+  constexpr int kWidth = 3;
+  constexpr int kHeight = 2;
+  HostBuffer<float> source(kWidth, kHeight, 2, 555.0f);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      for (int c = 0; c < 4; ++c) source.Pixel(x, y)[c] = -1.5f + 0.75f * (y * 12 + x * 4 + c);
+    }
+  }
+  PX_FBO target = MakeTarget(4, 4);
+  UploadToTexture(target.color.id, &source.def, 32);
+  HostBuffer<float> back(kWidth, kHeight, 2, 777.0f);
+  FBOHelper::FBOtoEffectWorld(target, &back.def, 32, GL_COLOR_ATTACHMENT0);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < back.row_pixels; ++x) {
+      for (int c = 0; c < 4; ++c) {
+        const float expected = x < kWidth ? source.Pixel(x, y)[c] : 777.0f;
+        EXPECT_EQ(back.Pixel(x, y)[c], expected) << x << "," << y << " channel " << c;
+      }
+    }
+  }
+  FBOHelper::DeleteGenericFBO(&target);
+}
+
+TEST_F(GLTest, EightBitChannelsLandUnchangedAsUnitValues) {
+  HostBuffer<uint8_t> source(1, 1, 0, 0);
+  const uint8_t argb[4] = {255, 51, 102, 153};
+  std::copy(argb, argb + 4, source.Pixel(0, 0));
+  PX_FBO target = MakeTarget(1, 1);
+  UploadToTexture(target.color.id, &source.def, 8);
+  HostBuffer<float> read = ReadTarget(target);
+  const float expected[4] = {1.0f, 0.2f, 0.4f, 0.6f};
+  for (int c = 0; c < 4; ++c) EXPECT_NEAR(read.Pixel(0, 0)[c], expected[c], 1e-6f) << c;
+  FBOHelper::DeleteGenericFBO(&target);
+}
+
+TEST_F(GLTest, UnusableBuffersAreRefusedUntouched) {
+  PX_FBO target = MakeTarget(2, 2);
+  HostBuffer<uint8_t> source(2, 2, 0, 200);
+  HostBuffer<uint8_t> sink(2, 2, 0, 0xCD);
+  auto target_is_clear = [&] {
+    HostBuffer<float> read = ReadTarget(target);
+    for (float channel : read.storage) {
+      if (channel != 0.0f) return false;
+    }
+    return true;
+  };
+  auto sink_is_untouched = [&] {
+    for (uint8_t byte : sink.storage) {
+      if (byte != 0xCD) return false;
+    }
+    return true;
+  };
+
+  std::string out = CaptureOutput([&] { UploadToTexture(target.color.id, &source.def, 16); });
+  EXPECT_EQ(out, "VRNX: UploadToTexture() called with unsupported bit depth 16\n");
+  out = CaptureOutput(
+      [&] { FBOHelper::FBOtoEffectWorld(target, &sink.def, 16, GL_COLOR_ATTACHMENT0); });
+  EXPECT_EQ(out, "VRNX: FBOtoEffectWorld() called with unsupported bit depth 16\n");
+  EXPECT_TRUE(sink_is_untouched());
+
+  out = CaptureOutput([&] { UploadToTexture(target.color.id, nullptr, 8); });
+  EXPECT_EQ(out, "VRNX: UploadToTexture() called without valid aeBuffer\n");
+  out =
+      CaptureOutput([&] { FBOHelper::FBOtoEffectWorld(target, nullptr, 8, GL_COLOR_ATTACHMENT0); });
+  EXPECT_EQ(out, "VRNX: FBOtoEffectWorld() called without valid aeBuffer\n");
+
+  // Rows shorter than the width would make GL run past the end of the buffer.
+  source.def.rowbytes = 4;
+  sink.def.rowbytes = 4;
+  out = CaptureOutput([&] { UploadToTexture(target.color.id, &source.def, 8); });
+  EXPECT_EQ(out.rfind("VRNX: UploadToTexture() called with unusable rowbytes 4", 0), 0u) << out;
+  out = CaptureOutput(
+      [&] { FBOHelper::FBOtoEffectWorld(target, &sink.def, 8, GL_COLOR_ATTACHMENT0); });
+  EXPECT_EQ(out.rfind("VRNX: FBOtoEffectWorld() called with unusable rowbytes 4", 0), 0u) << out;
+  EXPECT_TRUE(sink_is_untouched());
+  EXPECT_TRUE(target_is_clear());
+
+  // Without a texture the message comes first and the upload itself only raises a GL error.
+  source.def.rowbytes = 8;
+  out = CaptureOutput([&] { UploadToTexture(0, &source.def, 8); });
+  EXPECT_EQ(out, "VRNX: UploadToTexture() called without valid texture\n");
+  EXPECT_NE(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  EXPECT_TRUE(target_is_clear());
+
+  FBOHelper::DeleteGenericFBO(&target);
+}
+
+}  // namespace
