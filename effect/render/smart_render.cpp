@@ -135,22 +135,12 @@ PF_Err SnapshotTransforms(PF_InData* in_data, float s, bool uniform_scale, myPar
   return err;
 }
 
-// Deletes a target whether or not its framebuffer could be made; a failed one still owns its
-// texture.
-void DiscardTarget(PX_FBO* target) {
-  if (target->fbo == 0 && target->color.id != 0) {
-    glDeleteTextures(1, &target->color.id);
-    target->color.id = 0;
-  }
-  FBOHelper::DeleteGenericFBO(target);
-}
-
 // The targets of one render. Whatever is still alive when the render ends is deleted.
 struct Targets {
   PX_FBO upload{}, input{}, map{}, mapUpload{}, blur{}, output{}, superInput{}, superOutput{};
   ~Targets() {
     for (PX_FBO* t : {&upload, &input, &map, &mapUpload, &blur, &output, &superInput, &superOutput})
-      DiscardTarget(t);
+      FBOHelper::DeleteGenericFBO(t);
   }
 };
 
@@ -256,8 +246,8 @@ PF_Err RunPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) 
     t.superInput = MakeTarget(big.x, big.y, p->wrapMode, GL_NEAREST);
     t.superOutput = MakeTarget(big.x, big.y, p->wrapMode, GL_LINEAR);
     if (!TargetFailed(t.superInput) && !TargetFailed(t.superOutput)) break;
-    DiscardTarget(&t.superInput);
-    DiscardTarget(&t.superOutput);
+    FBOHelper::DeleteGenericFBO(&t.superInput);
+    FBOHelper::DeleteGenericFBO(&t.superOutput);
     factor *= 0.5f;
   }
   p->aaFactor = factor;
