@@ -1,0 +1,115 @@
+#include "cli/args.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+
+#include "cli/errors.h"
+#include "cli/limits.h"
+
+#ifndef VARNEX_VERSION
+#define VARNEX_VERSION "unknown"
+#endif
+
+namespace vcli {
+
+namespace {
+
+// An option whose value is kept as text, and whose absence stays visible as nullopt.
+CLI::Option* AddText(CLI::App* app, const std::string& flags, std::optional<std::string>* target,
+                     const std::string& help, const std::string& value_name) {
+  return app
+      ->add_option_function<std::string>(
+          flags, [target](const std::string& value) { *target = value; }, help)
+      ->type_name(value_name);
+}
+
+void AddRenderOptions(CLI::App* render, RenderArgs* args) {
+  AddText(render, "INPUT", &args->input,
+          "the image to apply the effect to (PNG, JPEG, TIFF, EXR); may come from the project",
+          "IMAGE");
+  AddText(render, "-o,--output", &args->output,
+          "the image to write; its extension picks the format; with --frames it holds #### or "
+          "%04d for the frame number",
+          "OUTPUT");
+  AddText(render, "-m,--map", &args->map, "the \"Map Layer\" image; none by default", "FILE");
+  AddText(render, "--map-offset", &args->map_offset,
+          "the map layer's origin relative to the input, in pixels (default 0,0)", "X,Y");
+  render
+      ->add_option("-s,--set", args->sets,
+                   "set a control by its label (\"Translate X\") or identifier "
+                   "(PARAM_TRANSLATE_X), case-insensitive, in the units the panel shows: "
+                   "percent, degrees, on/off, popup item text or number; repeatable; overrides "
+                   "the project")
+      ->type_name("NAME=VALUE")
+      ->allow_extra_args(false);
+  AddText(render, "-p,--project", &args->project,
+          "a JSON project: input, map, fps, frames, depth and control values or keyframes", "FILE");
+  AddText(render, "-d,--depth", &args->depth,
+          "bits per channel of the render (default: 32 for float images, else 8)", "8|32");
+  AddText(render, "--downsample", &args->downsample,
+          "render at 1/N resolution, as a host's draft mode does (1 to " +
+              std::to_string(kMaxDownsample) + ")",
+          "N");
+  AddText(render, "-f,--frames", &args->frames,
+          "render frames A to B (0 to " + std::to_string(kMaxFrame) + ", at most " +
+              std::to_string(kMaxFrameCount) +
+              " frames); OUTPUT then holds #### or %04d for the frame number; a single frame "
+              "N may be written to a plain OUTPUT",
+          "A-B");
+  AddText(render, "--fps", &args->fps, "frames per second (default 24)", "F");
+  AddText(render, "-j,--threads", &args->threads,
+          "host render threads (default: the number of cores, at most " +
+              std::to_string(kMaxThreads) + ")",
+          "N");
+  render->add_flag("-q,--quiet", args->quiet,
+                   "no progress display, no warnings and no diagnostics from the plug-in");
+  render->footer(
+      "Images larger than " + std::to_string(kMaxImageSide) + " pixels a side or " +
+      std::to_string(kMaxImagePixels) +
+      " pixels in all are refused. Exit status: 0 done, 1 the plug-in failed, 2 bad input "
+      "(nothing written).");
+}
+
+// CLI11's messages can span lines; the command promises one line per error.
+std::string FirstLine(const std::string& text) {
+  return text.substr(0, text.find('\n'));
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, char** argv, CommandLine* out) {
+  CLI::App app("Applies the Varnex displacement effect to images through its own host.", "varnex");
+  app.set_version_flag("--version", std::string("varnex ") + VARNEX_VERSION);
+  app.require_subcommand(1);
+
+  CLI::App* render = app.add_subcommand("render", "render a still or a frame sequence");
+  AddRenderOptions(render, &out->render);
+  CLI::App* controls =
+      app.add_subcommand("controls",
+                         "list the controls the plug-in declares: index, id, identifier, kind, "
+                         "name, range, default, choices, and whether the panel shows it");
+  controls->add_flag("--json", out->json, "print the list as JSON");
+  CLI::App* about = app.add_subcommand("about", "print the plug-in's About text");
+  CLI::App* gpu = app.add_subcommand("gpu", "print the four GPU driver texts the plug-in shows");
+  // Each command names its own, so that its --help lists it.
+  for (CLI::App* command : {render, controls, about, gpu})
+    AddText(command, "--plugin", &out->plugin,
+            "the plug-in module to load (default: ../lib/varnex-effect.so beside the executable)",
+            "PATH");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    std::fprintf(stderr, "varnex: %s (see varnex --help)\n", FirstLine(e.what()).c_str());
+    return kExitBadInput;
+  }
+  if (render->parsed()) out->kind = CommandKind::kRender;
+  if (controls->parsed()) out->kind = CommandKind::kControls;
+  if (about->parsed()) out->kind = CommandKind::kAbout;
+  if (gpu->parsed()) out->kind = CommandKind::kGpu;
+  return -1;
+}
+
+}  // namespace vcli

@@ -1,0 +1,40 @@
+// The command line: which command to run and the raw text of its options. Values are checked
+// where they are merged with a project (render_settings.h), so that a value has one set of rules
+// whichever source it came from.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vcli {
+
+enum class CommandKind { kRender, kControls, kAbout, kGpu };
+
+struct RenderArgs {
+  std::optional<std::string> input;
+  std::optional<std::string> output;
+  std::optional<std::string> map;
+  std::optional<std::string> map_offset;  // "X,Y"
+  std::vector<std::string> sets;          // "NAME=VALUE", in command-line order
+  std::optional<std::string> project;
+  std::optional<std::string> depth;
+  std::optional<std::string> downsample;
+  std::optional<std::string> frames;  // "A-B" or "A"
+  std::optional<std::string> fps;
+  std::optional<std::string> threads;
+  bool quiet = false;
+};
+
+struct CommandLine {
+  CommandKind kind = CommandKind::kAbout;
+  std::optional<std::string> plugin;  // the module to load; default: beside the executable
+  bool json = false;                  // controls --json
+  RenderArgs render;
+};
+
+// Parses the arguments into `out`. Returns -1 when a command should run; otherwise the exit status,
+// after printing help or the version (0) or a one-line error (kExitBadInput).
+int ParseCommandLine(int argc, char** argv, CommandLine* out);
+
+}  // namespace vcli

@@ -1,0 +1,266 @@
+#include "cli/control_values.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "cli/errors.h"
+#include "cli/format.h"
+#include "cli/limits.h"
+#include "cli/timing.h"
+
+namespace vcli {
+
+namespace {
+
+// Angles and points travel to the plug-in as 16.16 fixed-point numbers.
+constexpr double kFixedLimit = 32767;
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  const size_t begin = s.find_first_not_of(" \t");
+  if (begin == std::string::npos) return {};
+  return s.substr(begin, s.find_last_not_of(" \t") + 1 - begin);
+}
+
+std::string Quoted(const std::string& s) {
+  return "\"" + s + "\"";
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+bool Matches(const ControlInfo& c, const std::string& lower_name) {
+  return (!c.name.empty() && Lower(c.name) == lower_name) ||
+         (!c.label.empty() && Lower(c.label) == lower_name) || Lower(c.identifier) == lower_name;
+}
+
+[[noreturn]] void UnknownControl(const std::vector<ControlInfo>& controls,
+                                 const std::string& name) {
+  const std::string want = Lower(name);
+  std::vector<std::pair<size_t, std::string>> ranked;
+  for (const ControlInfo& c : controls) {
+    if (!c.cannot_set.empty() || c.name.empty()) continue;
+    const size_t distance =
+        std::min(EditDistance(want, Lower(c.name)), EditDistance(want, Lower(c.identifier)));
+    ranked.emplace_back(distance, c.name);
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string message = "unknown control " + Quoted(name);
+  if (!ranked.empty()) {
+    message += "; nearest: ";
+    for (size_t i = 0; i < std::min<size_t>(3, ranked.size()); ++i)
+      message += (i ? ", " : "") + Quoted(ranked[i].second);
+  }
+  message += " (see varnex controls)";
+  throw InputError(message);
+}
+
+bool ParseNumber(const std::string& text, double* value) {
+  const char* begin = text.data();
+  const char* end = text.data() + text.size();
+  if (begin != end && *begin == '+') ++begin;
+  auto [ptr, ec] = std::from_chars(begin, end, *value);
+  return ec == std::errc() && ptr == end && begin != end;
+}
+
+// A number in the panel's units; `suffixes` may follow it (e.g. "%").
+double ParseFinite(const ControlInfo& c, const std::string& raw,
+                   std::initializer_list<const char*> suffixes) {
+  std::string text = Trim(raw);
+  for (const char* suffix : suffixes) {
+    const std::string s = suffix;
+    if (text.size() > s.size() && Lower(text.substr(text.size() - s.size())) == s) {
+      text = Trim(text.substr(0, text.size() - s.size()));
+      break;
+    }
+  }
+  double value = 0;
+  if (!ParseNumber(text, &value))
+    throw InputError(Quoted(c.name) + ": " + Quoted(raw) + " is not a number");
+  if (!std::isfinite(value))
+    throw InputError(Quoted(c.name) + ": " + Quoted(raw) + " is not a finite number");
+  return value;
+}
+
+void CheckRange(const ControlInfo& c, double value, double lo, double hi, const char* unit) {
+  if (value < lo || value > hi)
+    throw InputError(Quoted(c.name) + ": " + FormatNumber(value) + " is outside the valid range " +
+                     FormatNumber(lo) + " to " + FormatNumber(hi) + unit);
+}
+
+double ParseCheckbox(const ControlInfo& c, const std::string& raw) {
+  const std::string text = Lower(Trim(raw));
+  if (text == "on" || text == "true" || text == "yes" || text == "1") return 1;
+  if (text == "off" || text == "false" || text == "no" || text == "0") return 0;
+  throw InputError(Quoted(c.name) + ": " + Quoted(raw) + " is not on/off, true/false or 1/0");
+}
+
+bool IsSeparator(const std::string& choice) {
+  return choice.rfind("(-", 0) == 0;
+}
+
+double ParsePopup(const ControlInfo& c, const std::string& raw) {
+  const std::string text = Trim(raw);
+  for (size_t i = 0; i < c.choices.size(); ++i) {
+    if (!IsSeparator(c.choices[i]) && Lower(c.choices[i]) == Lower(text))
+      return static_cast<double>(i + 1);
+  }
+  std::string items;
+  for (const std::string& choice : c.choices) {
+    if (!IsSeparator(choice)) items += (items.empty() ? "" : ", ") + choice;
+  }
+  double number = 0;
+  if (ParseNumber(text, &number) && std::floor(number) == number && number >= 1 &&
+      number <= static_cast<double>(c.choices.size())) {
+    if (!IsSeparator(c.choices[static_cast<size_t>(number) - 1])) return number;
+    throw InputError(Quoted(c.name) + ": item " + text + " is a separator; choose one of " + items);
+  }
+  throw InputError(Quoted(c.name) + ": " + Quoted(raw) + " is not one of " + items +
+                   " (or their numbers 1 to " + std::to_string(c.choices.size()) + ")");
+}
+
+ControlValue ParsePoint(const ControlInfo& c, const std::string& raw) {
+  const size_t comma = raw.find(',');
+  if (comma == std::string::npos)
+    throw InputError(Quoted(c.name) + ": " + Quoted(raw) + " is not X,Y (in percent)");
+  ControlValue v;
+  v.x = ParseFinite(c, raw.substr(0, comma), {"%"});
+  v.y = ParseFinite(c, raw.substr(comma + 1), {"%"});
+  CheckRange(c, v.x, -kFixedLimit, kFixedLimit, "%");
+  CheckRange(c, v.y, -kFixedLimit, kFixedLimit, "%");
+  return v;
+}
+
+// A setting checked against its control, ready to apply.
+struct CheckedSetting {
+  int index = 0;
+  bool point = false;
+  ControlValue value;
+  std::vector<vhost::Keyframe> keys;  // empty: a constant
+};
+
+CheckedSetting Check(const std::vector<ControlInfo>& controls, const ControlSetting& setting,
+                     double fps) {
+  const std::string where = setting.origin + ": ";
+  try {
+    const ControlInfo& c = FindControl(controls, setting.name);
+    CheckedSetting checked;
+    checked.index = c.index;
+    checked.point = c.kind == PF_Param_POINT;
+    if (setting.value) {
+      checked.value = ParseControlValue(c, *setting.value);
+      return checked;
+    }
+    if (!c.animatable || checked.point) throw InputError(Quoted(c.name) + " cannot be animated");
+    if (setting.keys.empty()) throw InputError(Quoted(c.name) + ": an empty list of keyframes");
+    std::vector<double> frames;
+    for (const auto& [frame, text] : setting.keys) {
+      if (!std::isfinite(frame) || std::fabs(frame) > kMaxKeyframeFrame)
+        throw InputError(Quoted(c.name) + ": keyframe frame " + FormatNumber(frame) +
+                         " is outside -" + FormatNumber(kMaxKeyframeFrame) + " to " +
+                         FormatNumber(kMaxKeyframeFrame));
+      if (std::find(frames.begin(), frames.end(), frame) != frames.end())
+        throw InputError(Quoted(c.name) + ": two keyframes at frame " + FormatNumber(frame));
+      frames.push_back(frame);
+      try {
+        checked.keys.push_back({FrameSeconds(frame, fps), ParseControlValue(c, text).x});
+      } catch (const InputError& e) {
+        throw InputError("keyframe at frame " + FormatNumber(frame) + ": " + e.what());
+      }
+    }
+    return checked;
+  } catch (const InputError& e) {
+    throw InputError(where + e.what());
+  }
+}
+
+}  // namespace
+
+const ControlInfo& FindControl(const std::vector<ControlInfo>& controls, const std::string& name) {
+  const std::string want = Lower(Trim(name));
+  const ControlInfo* found = nullptr;
+  for (const ControlInfo& c : controls) {
+    if (!Matches(c, want)) continue;
+    // A label can be shared by a group and the control inside it ("Iterations"): the settable one
+    // is meant.
+    if (c.cannot_set.empty()) return c;
+    if (!found) found = &c;
+  }
+  if (!found) UnknownControl(controls, name);
+  throw InputError(Quoted(found->name.empty() ? found->identifier : found->name) + " " +
+                   found->cannot_set + " and cannot be set" +
+                   (found->kind == PF_Param_LAYER ? "; give the map image with --map" : ""));
+}
+
+ControlValue ParseControlValue(const ControlInfo& c, const std::string& text) {
+  ControlValue v;
+  switch (c.kind) {
+    case PF_Param_FLOAT_SLIDER:
+      v.x = ParseFinite(c, text, {"%"});
+      CheckRange(c, v.x, c.valid_min, c.valid_max, c.percent ? "%" : "");
+      break;
+    case PF_Param_SLIDER:
+      v.x = ParseFinite(c, text, {});
+      if (std::floor(v.x) != v.x)
+        throw InputError(Quoted(c.name) + ": " + Quoted(text) + " is not a whole number");
+      CheckRange(c, v.x, c.valid_min, c.valid_max, "");
+      break;
+    case PF_Param_ANGLE:
+      v.x = ParseFinite(c, text, {"°", "deg"});
+      if (c.limited)
+        CheckRange(c, v.x, c.valid_min, c.valid_max, " degrees");
+      else
+        CheckRange(c, v.x, -kFixedLimit, kFixedLimit, " degrees");
+      break;
+    case PF_Param_CHECKBOX:
+      v.x = ParseCheckbox(c, text);
+      break;
+    case PF_Param_POPUP:
+      v.x = ParsePopup(c, text);
+      break;
+    case PF_Param_POINT:
+      v = ParsePoint(c, text);
+      break;
+    default:
+      throw InputError(Quoted(c.name) + " cannot be set");
+  }
+  return v;
+}
+
+void ApplyControlSettings(const std::vector<ControlInfo>& controls,
+                          const std::vector<ControlSetting>& settings, double fps,
+                          vhost::ControlStore* store) {
+  std::vector<CheckedSetting> checked;
+  for (const ControlSetting& setting : settings) checked.push_back(Check(controls, setting, fps));
+  for (CheckedSetting& s : checked) {
+    if (s.keys.empty()) {
+      store->SetValue(s.index, s.value.x);
+      if (s.point) store->at(s.index).value2 = s.value.y;
+    } else {
+      store->SetKeyframes(s.index, std::move(s.keys));
+    }
+  }
+}
+
+}  // namespace vcli

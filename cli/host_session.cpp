@@ -1,0 +1,177 @@
+#include "cli/host_session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "cli/errors.h"
+#include "cli/param_names.h"
+
+namespace vcli {
+
+namespace {
+
+// Fills ranges, defaults and choices from the declared record.
+void DescribeValues(const vhost::Control& control, ControlInfo* info) {
+  const PF_ParamDef& def = control.def;
+  switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+      info->limited = true;
+      info->valid_min = ShortestFloat(def.u.fs_d.valid_min);
+      info->valid_max = ShortestFloat(def.u.fs_d.valid_max);
+      info->slider_min = ShortestFloat(def.u.fs_d.slider_min);
+      info->slider_max = ShortestFloat(def.u.fs_d.slider_max);
+      info->default_x = ShortestFloat(def.u.fs_d.dephault);
+      info->percent = def.u.fs_d.display_flags & PF_ValueDisplayFlag_PERCENT;
+      info->precision = def.u.fs_d.precision;
+      break;
+    case PF_Param_SLIDER:
+      info->limited = true;
+      info->valid_min = def.u.sd.valid_min;
+      info->valid_max = def.u.sd.valid_max;
+      info->slider_min = def.u.sd.slider_min;
+      info->slider_max = def.u.sd.slider_max;
+      info->default_x = def.u.sd.dephault;
+      break;
+    case PF_Param_ANGLE:
+      // An angle without declared limits turns freely.
+      info->limited = def.u.ad.valid_min != def.u.ad.valid_max;
+      info->valid_min = def.u.ad.valid_min / 65536.0;
+      info->valid_max = def.u.ad.valid_max / 65536.0;
+      info->default_x = def.u.ad.dephault / 65536.0;
+      break;
+    case PF_Param_CHECKBOX:
+      info->default_x = def.u.bd.dephault;
+      break;
+    case PF_Param_POPUP: {
+      info->default_x = def.u.pd.dephault;
+      size_t start = 0;
+      while (start <= control.text.size()) {
+        size_t end = control.text.find('|', start);
+        if (end == std::string::npos) end = control.text.size();
+        info->choices.push_back(control.text.substr(start, end - start));
+        start = end + 1;
+      }
+      break;
+    }
+    case PF_Param_POINT:
+      info->percent = true;
+      info->default_x = def.u.td.x_dephault / 65536.0;
+      info->default_y = def.u.td.y_dephault / 65536.0;
+      break;
+    default:
+      break;
+  }
+}
+
+std::string CannotSetReason(const PF_ParamDef& def) {
+  switch (def.param_type) {
+    case PF_Param_LAYER:
+      return "is a layer";
+    case PF_Param_GROUP_START:
+    case PF_Param_GROUP_END:
+      return "is a group";
+    case PF_Param_BUTTON:
+      return "is a button";
+    case PF_Param_FLOAT_SLIDER:
+    case PF_Param_SLIDER:
+    case PF_Param_ANGLE:
+    case PF_Param_CHECKBOX:
+    case PF_Param_POINT:
+      break;
+    case PF_Param_POPUP:
+      // The popups declared greyed out show the GPU driver; they hold no setting.
+      if (def.ui_flags & PF_PUI_DISABLED) return "only shows the GPU driver";
+      break;
+    default:
+      return "is of a kind varnex cannot set";
+  }
+  return {};
+}
+
+}  // namespace
+
+double ShortestFloat(float value) {
+  char text[32];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    if (std::strtof(text, nullptr) == value) break;
+  }
+  return std::strtod(text, nullptr);
+}
+
+std::string DescribeError(PF_Err err) {
+  std::string name = vhost::ErrorName(err);
+  if (name.rfind("error ", 0) == 0) return std::to_string(err);
+  return std::to_string(err) + " (" + name + ")";
+}
+
+std::string FindPlugin(const std::optional<std::string>& override_path) {
+  std::string path;
+  if (override_path) {
+    path = *override_path;
+  } else {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) throw InputError("cannot find the running executable; give the plug-in with --plugin");
+    path = (exe.parent_path() / ".." / "lib" / "varnex-effect.so").lexically_normal().string();
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec))
+    throw InputError("plug-in \"" + path + "\": no such file (give it with --plugin)");
+  return path;
+}
+
+std::unique_ptr<vhost::Host> LoadPlugin(const std::string& path) {
+  try {
+    return std::make_unique<vhost::Host>(path);
+  } catch (const std::exception& e) {
+    // The host's text already says it could not load a plug-in; keep the reason.
+    std::string why = e.what();
+    const std::string lead = "cannot load plug-in: ";
+    if (why.rfind(lead, 0) == 0) why = why.substr(lead.size());
+    throw InputError("plug-in \"" + path + "\": cannot load it: " + why);
+  }
+}
+
+Session StartSession(const std::string& plugin) {
+  Session session;
+  session.host = LoadPlugin(plugin);
+  vhost::Host& host = *session.host;
+  if (PF_Err err = host.GlobalSetup())
+    throw RenderError("the plug-in's global setup failed with " + DescribeError(err));
+  if (PF_Err err = host.ParamsSetup())
+    throw RenderError("the plug-in's control setup failed with " + DescribeError(err));
+
+  vhost::ControlStore& store = host.controls();
+  if (store.size() != static_cast<int>(kParamNames.size()))
+    throw RenderError("the plug-in declared " + std::to_string(store.size() - 1) +
+                      " controls; this varnex knows " + std::to_string(kParamNames.size() - 1));
+  // Names and greyed-out state as declared, before the panel update renames or greys any.
+  for (int i = 1; i < store.size(); ++i) {
+    const vhost::Control& control = store.at(i);
+    ControlInfo info;
+    info.index = i;
+    info.id = control.def.uu.id;
+    info.identifier = kParamNames[i];
+    info.kind = control.def.param_type;
+    info.name = vhost::ControlLabel(control);
+    info.animatable = !(control.def.flags & PF_ParamFlag_CANNOT_TIME_VARY);
+    info.cannot_set = CannotSetReason(control.def);
+    DescribeValues(control, &info);
+    session.controls.push_back(std::move(info));
+  }
+
+  if (PF_Err err = host.UpdateParamsUI())
+    throw RenderError("the plug-in's panel update failed with " + DescribeError(err));
+  for (ControlInfo& info : session.controls) {
+    const vhost::Control& control = store.at(info.index);
+    info.label = control.ui_name.empty() ? vhost::ControlLabel(control) : control.ui_name;
+    info.shown = !control.hidden;
+  }
+  return session;
+}
+
+}  // namespace vcli

@@ -1,0 +1,190 @@
+#include "cli/image_io.h"
+
+#include <OpenImageIO/imageio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "cli/errors.h"
+#include "cli/limits.h"
+#include "cli/silence.h"
+#include "cli/temp_file.h"
+
+namespace vcli {
+
+namespace {
+
+std::string FirstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  return line.empty() ? "unknown error" : line;
+}
+
+std::string Quoted(const std::string& s) {
+  return "\"" + s + "\"";
+}
+
+// The format OpenImageIO picks for this name, or null when it knows none.
+std::unique_ptr<OIIO::ImageOutput> CreateWriter(const std::string& path) {
+  auto writer = OIIO::ImageOutput::create(path);
+  OIIO::geterror();  // a failed lookup leaves a message behind; it is reported our own way
+  return writer;
+}
+
+bool IsAssociatedFormat(const std::string& format_name) {
+  return format_name == "openexr";
+}
+
+void CheckDimensions(const OIIO::ImageSpec& spec, const std::string& what) {
+  if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0)
+    throw InputError(what + ": the image is empty");
+  if (spec.depth > 1) throw InputError(what + ": volume images are not supported");
+  if (spec.width > kMaxImageSide || spec.height > kMaxImageSide ||
+      static_cast<long long>(spec.width) * spec.height > kMaxImagePixels)
+    throw InputError(what + ": " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+                     " is larger than the limit of " + std::to_string(kMaxImageSide) +
+                     " pixels a side and " + std::to_string(kMaxImagePixels) + " pixels in all");
+}
+
+// Reads channels [begin, end) as floats, `end - begin` per pixel.
+std::vector<float> ReadChannels(OIIO::ImageInput& in, int begin, int end, const std::string& what) {
+  const OIIO::ImageSpec& spec = in.spec();
+  std::vector<float> data(static_cast<size_t>(spec.width) * spec.height * (end - begin));
+  if (!in.read_image(0, 0, begin, end, OIIO::TypeDesc::FLOAT, data.data()))
+    throw InputError(what + ": cannot read the pixels: " + FirstLine(in.geterror()));
+  return data;
+}
+
+}  // namespace
+
+RgbaImage ReadImage(const std::string& path, const std::string& role) {
+  const std::string what = role + " " + Quoted(path);
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) throw InputError(what + ": no such file");
+  if (!std::filesystem::is_regular_file(path, ec)) throw InputError(what + ": not a file");
+
+  // Decoders print their own complaints about damaged files; ours is the one line below.
+  SilenceFd quiet_stderr(STDERR_FILENO);
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto in = OIIO::ImageInput::open(path, &config);
+  if (!in) throw InputError(what + ": cannot read it as an image: " + FirstLine(OIIO::geterror()));
+  const OIIO::ImageSpec spec = in->spec();
+  CheckDimensions(spec, what);
+
+  // Colour comes from the first three channels (or the first one, grey, repeated); alpha from the
+  // channel the file marks as alpha, wherever it is.
+  const int alpha =
+      spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels ? spec.alpha_channel : -1;
+  const int colour_channels = std::min(spec.nchannels, alpha >= 0 && alpha < 3 ? alpha : 3);
+  const int first_count = std::min(spec.nchannels, std::max(colour_channels, alpha + 1));
+  const int read_end = std::min(first_count, 4);
+  std::vector<float> head = ReadChannels(*in, 0, read_end, what);
+  std::vector<float> alpha_plane;
+  if (alpha >= read_end) alpha_plane = ReadChannels(*in, alpha, alpha + 1, what);
+
+  RgbaImage image;
+  image.width = spec.width;
+  image.height = spec.height;
+  image.float_source = spec.format.is_floating_point();
+  image.pixels.resize(static_cast<size_t>(spec.width) * spec.height * 4);
+  const bool associated = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+  const size_t count = static_cast<size_t>(spec.width) * spec.height;
+  for (size_t i = 0; i < count; ++i) {
+    const float* src = head.data() + i * read_end;
+    float* dst = image.pixels.data() + i * 4;
+    for (int c = 0; c < 3; ++c) dst[c] = src[colour_channels >= 3 ? c : 0];
+    dst[3] = alpha < 0 ? 1.0f : (alpha < read_end ? src[alpha] : alpha_plane[i]);
+    if (associated && dst[3] > 0) {
+      for (int c = 0; c < 3; ++c) dst[c] /= dst[3];
+    }
+  }
+  return image;
+}
+
+void CheckOutputFormat(const std::string& path) {
+  if (!CreateWriter(path))
+    throw InputError("output " + Quoted(path) + ": no image format writes files named like this");
+}
+
+bool StoresFloat(const std::string& path) {
+  auto writer = CreateWriter(path);
+  if (!writer) return false;
+  const std::string name = writer->format_name();
+  return name == "openexr" || name == "tiff";
+}
+
+bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error) {
+  auto writer = CreateWriter(path);
+  if (!writer) {
+    *error = "no image format writes files named like this";
+    return false;
+  }
+  const std::string format = writer->format_name();
+  const bool has_alpha = writer->supports("alpha");
+  const bool associated = IsAssociatedFormat(format);
+  const int channels = has_alpha ? 4 : 3;
+  const bool float_out = bpc == 32 && StoresFloat(path);
+
+  OIIO::ImageSpec spec(image.width, image.height, channels,
+                       float_out ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+  if (has_alpha) {
+    spec.alpha_channel = 3;
+    if (!associated) spec.attribute("oiio:UnassociatedAlpha", 1);
+  }
+
+  // Without alpha in the file, the colour a viewer would show is the image over black.
+  const bool multiply = associated || !has_alpha;
+  std::vector<float> data(static_cast<size_t>(image.width) * image.height * channels);
+  const size_t count = static_cast<size_t>(image.width) * image.height;
+  for (size_t i = 0; i < count; ++i) {
+    const float* src = image.pixels.data() + i * 4;
+    float* dst = data.data() + i * channels;
+    for (int c = 0; c < 3; ++c) dst[c] = multiply ? src[c] * src[3] : src[c];
+    if (has_alpha) dst[3] = src[3];
+  }
+
+  try {
+    TempFile temp(path);
+    if (!writer->open(temp.path(), spec) ||
+        !writer->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !writer->close()) {
+      *error = FirstLine(writer->geterror());
+      return false;
+    }
+    return temp.Commit(error);
+  } catch (const std::exception& e) {
+    *error = e.what();
+    return false;
+  }
+}
+
+vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x, int origin_y) {
+  vhost::Image host = vhost::Image::Make(image.width, image.height, bpc, origin_x, origin_y);
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      const float* p = image.At(x, y);
+      host.Set(x, y, 0, p[3]);
+      for (int c = 0; c < 3; ++c) host.Set(x, y, c + 1, p[c]);
+    }
+  }
+  return host;
+}
+
+RgbaImage FromHostImage(const vhost::Image& host) {
+  RgbaImage image;
+  image.width = host.width;
+  image.height = host.height;
+  image.float_source = host.bpc == 32;
+  image.pixels.resize(static_cast<size_t>(host.width) * host.height * 4);
+  for (int y = 0; y < host.height; ++y) {
+    for (int x = 0; x < host.width; ++x) {
+      float* p = image.At(x, y);
+      p[3] = host.Get(x, y, 0);
+      for (int c = 0; c < 3; ++c) p[c] = host.Get(x, y, c + 1);
+    }
+  }
+  return image;
+}
+
+}  // namespace vcli

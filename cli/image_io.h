@@ -1,0 +1,50 @@
+// Images in and out of the command, through OpenImageIO.
+//
+// The effect works in straight (unassociated) colour, so images are read and written that way:
+// formats that store straight alpha (PNG, TIFF, ...) are asked to keep it, formats that store
+// associated alpha (EXR) are divided on reading and multiplied on writing. Images without alpha
+// are opaque; formats without alpha (JPEG) receive the colour as composited over black.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "hostapp/host.h"
+
+namespace vcli {
+
+// Straight RGBA, 32-bit float per channel, rows top first, no padding.
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  std::vector<float> pixels;  // width × height × 4
+  bool float_source = false;  // the file held floating-point samples
+
+  float* At(int x, int y) { return pixels.data() + (static_cast<size_t>(y) * width + x) * 4; }
+  const float* At(int x, int y) const {
+    return pixels.data() + (static_cast<size_t>(y) * width + x) * 4;
+  }
+};
+
+// Reads the first image of a file. `role` names it in messages ("input image", "map image").
+// Refuses, with an InputError and before allocating pixels, files it cannot open, images beyond
+// the limits of limits.h, and truncated or corrupt pixel data.
+RgbaImage ReadImage(const std::string& path, const std::string& role);
+
+// Throws InputError when no format writes files with this name's extension.
+void CheckOutputFormat(const std::string& path);
+
+// Whether the format chosen by the name's extension keeps 32-bit float samples; a 32-bit render
+// written elsewhere is converted to 8 bits per channel.
+bool StoresFloat(const std::string& path);
+
+// Writes `image` at `bpc` bits per channel (8 or 32; 32 falls back to 8 where the format has no
+// float) through a temporary file renamed into place. On failure returns false with `error` set;
+// the target is then unchanged.
+bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error);
+
+// Conversions to and from the host's ARGB buffers at 8 or 32 bits per channel.
+vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x = 0, int origin_y = 0);
+RgbaImage FromHostImage(const vhost::Image& image);
+
+}  // namespace vcli

@@ -1,0 +1,39 @@
+// varnex: renders images through the Varnex plug-in inside our own host, and describes the
+// plug-in. Exit status: 0 done, 1 the plug-in failed, 2 bad input (see errors.h).
+#include <cstdio>
+#include <exception>
+
+#include "cli/args.h"
+#include "cli/errors.h"
+#include "cli/host_session.h"
+#include "cli/info_commands.h"
+#include "cli/render_command.h"
+
+int main(int argc, char** argv) {
+  using namespace vcli;
+  CommandLine command;
+  if (int status = ParseCommandLine(argc, argv, &command); status >= 0) return status;
+  try {
+    const std::string plugin = FindPlugin(command.plugin);
+    switch (command.kind) {
+      case CommandKind::kRender:
+        return RunRender(plugin, command.render);
+      case CommandKind::kControls:
+        return RunControls(plugin, command.json);
+      case CommandKind::kAbout:
+        return RunAbout(plugin);
+      case CommandKind::kGpu:
+        return RunGpu(plugin);
+    }
+  } catch (const InputError& e) {
+    std::fprintf(stderr, "varnex: %s\n", e.what());
+    return kExitBadInput;
+  } catch (const RenderError& e) {
+    std::fprintf(stderr, "varnex: %s\n", e.what());
+    return kExitRenderFailed;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "varnex: %s\n", e.what());
+    return kExitRenderFailed;
+  }
+  return kExitRenderFailed;
+}

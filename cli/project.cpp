@@ -1,0 +1,151 @@
+#include "cli/project.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/errors.h"
+
+namespace vcli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Projects are small; anything bigger is not a project.
+constexpr std::uintmax_t kMaxProjectBytes = 16u << 20;
+
+class ProjectReader {
+ public:
+  explicit ProjectReader(std::string path) : path_(std::move(path)) {}
+
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw InputError("project " + path_ + ": " + what);
+  }
+
+  std::string ResolvePath(const Json& v, const std::string& key) const {
+    if (!v.is_string() || v.get<std::string>().empty()) Fail("\"" + key + "\" must be a path");
+    std::filesystem::path p = v.get<std::string>();
+    if (p.is_relative()) p = std::filesystem::path(path_).parent_path() / p;
+    return p.lexically_normal().string();
+  }
+
+  int Int(const Json& v, const std::string& key) const {
+    if (!v.is_number_integer() || v.get<long long>() < std::numeric_limits<int>::min() ||
+        v.get<long long>() > std::numeric_limits<int>::max())
+      Fail("\"" + key + "\" must be a whole number");
+    return v.get<int>();
+  }
+
+  std::pair<int, int> IntPair(const Json& v, const std::string& key) const {
+    if (!v.is_array() || v.size() != 2) Fail("\"" + key + "\" must be a list of two numbers");
+    return {Int(v[0], key), Int(v[1], key)};
+  }
+
+  // A control value as the text the command line would give for it.
+  std::string ValueText(const Json& v, const std::string& control) const {
+    if (v.is_boolean()) return v.get<bool>() ? "on" : "off";
+    if (v.is_string()) return v.get<std::string>();
+    if (v.is_number_integer()) return std::to_string(v.get<long long>());
+    if (v.is_number()) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%.17g", v.get<double>());
+      return text;
+    }
+    // A point control takes [x, y].
+    if (v.is_array() && v.size() == 2 && v[0].is_number() && v[1].is_number())
+      return ValueText(v[0], control) + "," + ValueText(v[1], control);
+    Fail("control \"" + control + "\": a value must be a number, a text or true/false");
+  }
+
+  ControlSetting Control(const std::string& name, const Json& v) const {
+    ControlSetting setting;
+    setting.name = name;
+    setting.origin = "project " + path_;
+    const bool keyframes = v.is_array() && !v.empty() && v[0].is_array();
+    if (!keyframes) {
+      setting.value = ValueText(v, name);
+      return setting;
+    }
+    for (const Json& key : v) {
+      if (!key.is_array() || key.size() != 2 || !key[0].is_number())
+        Fail("control \"" + name + "\": keyframes must be [frame, value] pairs");
+      const double frame = key[0].get<double>();
+      if (!std::isfinite(frame)) Fail("control \"" + name + "\": keyframe frame is not finite");
+      setting.keys.emplace_back(frame, ValueText(key[1], name));
+    }
+    return setting;
+  }
+
+  Project Read(const Json& root) const {
+    if (!root.is_object()) Fail("the top level must be a JSON object");
+    Project project;
+    project.path = path_;
+    for (const auto& [key, v] : root.items()) {
+      if (key == "input") {
+        project.input = ResolvePath(v, key);
+      } else if (key == "map") {
+        if (v.is_object()) {
+          for (const auto& [map_key, map_v] : v.items()) {
+            if (map_key == "path")
+              project.map = ResolvePath(map_v, "map.path");
+            else if (map_key == "offset")
+              project.map_offset = IntPair(map_v, "map.offset");
+            else
+              Fail("unknown key \"map." + map_key + "\"");
+          }
+          if (!project.map) Fail("\"map\" needs a \"path\"");
+        } else {
+          project.map = ResolvePath(v, key);
+        }
+      } else if (key == "fps") {
+        if (!v.is_number()) Fail("\"fps\" must be a number");
+        project.fps = v.get<double>();
+      } else if (key == "frames") {
+        project.frames = IntPair(v, key);
+      } else if (key == "depth") {
+        project.depth = Int(v, key);
+      } else if (key == "controls") {
+        if (!v.is_object()) Fail("\"controls\" must be an object of name: value");
+        for (const auto& [name, value] : v.items())
+          project.controls.push_back(Control(name, value));
+      } else {
+        Fail("unknown key \"" + key + "\"");
+      }
+    }
+    return project;
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+Project LoadProject(const std::string& path) {
+  ProjectReader reader(path);
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) reader.Fail("no such file");
+  if (std::filesystem::file_size(path, ec) > kMaxProjectBytes) reader.Fail("file too large");
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  if (!file) reader.Fail("cannot read the file");
+  Json root;
+  try {
+    root = Json::parse(text.str());
+  } catch (const Json::parse_error& e) {
+    // The library's message carries its own prefix; keep the part a user can act on.
+    std::string what = e.what();
+    const size_t end_of_tag = what.find("] ");
+    if (end_of_tag != std::string::npos) what = what.substr(end_of_tag + 2);
+    reader.Fail("malformed JSON: " + what);
+  }
+  return reader.Read(root);
+}
+
+}  // namespace vcli

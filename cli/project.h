@@ -1,0 +1,44 @@
+// Project files: a JSON record of everything a render needs besides the output name.
+//
+//   {"input": "in.png", "map": {"path": "map.png", "offset": [x, y]}, "fps": 24,
+//    "frames": [first, last], "depth": 8,
+//    "controls": {"Rotate": 15, "Translate X": [[0, 0], [24, 50]]}}
+//
+// Every key is optional; "map" may also be just a path. A control takes one value or a list of
+// [frame, value] keyframes. Relative paths are taken from the project file's folder. Range checks
+// happen when the project is merged with the command line (render_settings.h); this file checks
+// the shape.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vcli {
+
+// One control setting, from a project or from --set. Values stay text so that both sources go
+// through the same value parser (control_values.h).
+struct ControlSetting {
+  std::string name;
+  std::string origin;  // where it came from, for messages: "--set" or the project file
+  std::optional<std::string> value;                  // a constant value...
+  std::vector<std::pair<double, std::string>> keys;  // ...or keyframes: frame, value
+};
+
+struct Project {
+  std::string path;
+  std::optional<std::string> input;
+  std::optional<std::string> map;
+  std::optional<std::pair<int, int>> map_offset;
+  std::optional<double> fps;
+  std::optional<std::pair<int, int>> frames;
+  std::optional<int> depth;
+  std::vector<ControlSetting> controls;
+};
+
+// Reads and checks the shape of a project. Throws InputError naming the file and the key at
+// fault for a missing or unreadable file, malformed JSON, unknown keys and wrongly typed values.
+Project LoadProject(const std::string& path);
+
+}  // namespace vcli

@@ -1,0 +1,75 @@
+#include "cli/render_command.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "cli/control_values.h"
+#include "cli/errors.h"
+#include "cli/host_session.h"
+#include "cli/image_io.h"
+#include "cli/render_settings.h"
+#include "cli/sequence.h"
+#include "cli/silence.h"
+#include "cli/temp_file.h"
+
+namespace vcli {
+
+namespace {
+
+int ControlIndex(const std::vector<ControlInfo>& controls, const char* identifier) {
+  for (const ControlInfo& c : controls) {
+    if (c.identifier == identifier) return c.index;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int RunRender(const std::string& plugin, const RenderArgs& args) {
+  const RenderSettings settings = ResolveRenderSettings(args);
+
+  RgbaImage input = ReadImage(settings.input, "input image");
+  std::optional<RgbaImage> map;
+  if (settings.map) map = ReadImage(*settings.map, "map image");
+  const int bpc = settings.depth.value_or(input.float_source ? 32 : 8);
+  if (bpc == 32 && !settings.quiet && !StoresFloat(OutputPath(settings, settings.first_frame)))
+    std::fprintf(stderr,
+                 "varnex: warning: \"%s\" holds 8 bits per channel; the 32-bit render is "
+                 "converted\n",
+                 settings.output.c_str());
+
+  // Layers go to the host at full size: like a host in draft mode, it scales them (and the map's
+  // offset) down for the render.
+  const vhost::Image host_input = ToHostImage(input, bpc);
+  std::optional<vhost::Image> host_map;
+  if (map) host_map = ToHostImage(*map, bpc, settings.map_offset_x, settings.map_offset_y);
+  input = {};
+  map.reset();
+
+  // The plug-in's GL diagnostics go to standard output; --quiet drops them.
+  SilenceFd quiet_stdout(STDOUT_FILENO, settings.quiet);
+  Session session = StartSession(plugin);
+  ApplyControlSettings(session.controls, settings.controls, settings.fps,
+                       &session.host->controls());
+  const int map_layer = ControlIndex(session.controls, "PARAM_MAP_LAYER");
+  if (map_layer >= 0) session.host->controls().at(map_layer).has_layer = host_map.has_value();
+
+  SequencePlan plan;
+  for (int frame = settings.first_frame; frame <= settings.last_frame; ++frame)
+    plan.frames.push_back({frame, OutputPath(settings, frame)});
+  plan.input = &host_input;
+  plan.map = host_map ? &*host_map : nullptr;
+  plan.bpc = bpc;
+  plan.fps = settings.fps;
+  plan.downsample = settings.downsample;
+  plan.threads = settings.threads;
+  plan.show_progress = !settings.quiet && plan.frames.size() > 1 && isatty(STDERR_FILENO);
+
+  InstallInterruptCleanup();
+  RenderSequence(*session.host, plan);
+  return kExitOk;
+}
+
+}  // namespace vcli
