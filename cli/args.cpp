@@ -62,8 +62,9 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
           "host render threads (default: the number of cores, at most " +
               std::to_string(kMaxThreads) + ")",
           "N");
-  render->add_flag("-q,--quiet", args->quiet,
-                   "no progress display, no warnings and no diagnostics from the plug-in");
+  render->add_flag("-q,--quiet", args->quiet, "no progress display and no warnings");
+  render->add_flag("-v,--verbose", args->verbose,
+                   "show the plug-in's GL diagnostics (on standard error)");
   render->footer(
       "Images larger than " + std::to_string(kMaxImageSide) + " pixels a side or " +
       std::to_string(kMaxImagePixels) +

@@ -24,6 +24,7 @@ struct RenderArgs {
   std::optional<std::string> fps;
   std::optional<std::string> threads;
   bool quiet = false;
+  bool verbose = false;
 };
 
 struct CommandLine {

@@ -35,7 +35,11 @@ class ProjectReader {
   }
 
   int Int(const Json& v, const std::string& key) const {
-    if (!v.is_number_integer() || v.get<long long>() < std::numeric_limits<int>::min() ||
+    // An unsigned number above the signed range would read back negative.
+    if (!v.is_number_integer() ||
+        (v.is_number_unsigned() &&
+         v.get<unsigned long long>() > static_cast<unsigned>(std::numeric_limits<int>::max())) ||
+        v.get<long long>() < std::numeric_limits<int>::min() ||
         v.get<long long>() > std::numeric_limits<int>::max())
       Fail("\"" + key + "\" must be a whole number");
     return v.get<int>();
@@ -50,6 +54,7 @@ class ProjectReader {
   std::string ValueText(const Json& v, const std::string& control) const {
     if (v.is_boolean()) return v.get<bool>() ? "on" : "off";
     if (v.is_string()) return v.get<std::string>();
+    if (v.is_number_unsigned()) return std::to_string(v.get<unsigned long long>());
     if (v.is_number_integer()) return std::to_string(v.get<long long>());
     if (v.is_number()) {
       char text[64];
@@ -138,7 +143,9 @@ Project LoadProject(const std::string& path) {
   Json root;
   try {
     root = Json::parse(text.str());
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {
+    // Parse errors, and numbers too large for a double ("1e999"), which the library reports
+    // as out of range.
     // The library's message carries its own prefix; keep the part a user can act on.
     std::string what = e.what();
     const size_t end_of_tag = what.find("] ");

@@ -48,8 +48,10 @@ int RunRender(const std::string& plugin, const RenderArgs& args) {
   input = {};
   map.reset();
 
-  // The plug-in's GL diagnostics go to standard output; --quiet drops them.
-  SilenceFd quiet_stdout(STDOUT_FILENO, settings.quiet);
+  // The plug-in writes its GL diagnostics (a few lines per render) to standard output. They are
+  // for whoever debugs the plug-in: dropped unless asked for, and then kept off standard output.
+  SilenceFd plugin_stdout(STDOUT_FILENO, !settings.verbose);
+  RedirectFd plugin_to_stderr(STDOUT_FILENO, STDERR_FILENO, settings.verbose);
   Session session = StartSession(plugin);
   ApplyControlSettings(session.controls, settings.controls, settings.fps,
                        &session.host->controls());

@@ -154,6 +154,7 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
   s.threads = args.threads ? IntOption("--threads", *args.threads, 1, kMaxThreads)
                            : static_cast<int>(std::clamp(cores, 1u, unsigned(kMaxThreads)));
   s.quiet = args.quiet;
+  s.verbose = args.verbose && !args.quiet;
 
   s.controls = project.controls;
   for (const std::string& set : args.sets) s.controls.push_back(SetOption(set));

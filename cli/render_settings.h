@@ -26,6 +26,7 @@ struct RenderSettings {
   int downsample = 1;
   int threads = 1;
   bool quiet = false;
+  bool verbose = false;
   std::vector<ControlSetting> controls;  // project settings first, then --set in order
 };
 

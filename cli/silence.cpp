@@ -7,20 +7,42 @@
 
 namespace vcli {
 
+namespace {
+
+// Points `fd` at `target` and returns a duplicate of what it pointed at before, or -1.
+int Swap(int fd, int target) {
+  std::fflush(nullptr);
+  int saved = dup(fd);
+  if (saved >= 0 && target >= 0) dup2(target, fd);
+  return saved;
+}
+
+void Restore(int fd, int saved) {
+  if (saved < 0) return;
+  std::fflush(nullptr);
+  dup2(saved, fd);
+  close(saved);
+}
+
+}  // namespace
+
 SilenceFd::SilenceFd(int fd, bool active) : fd_(fd) {
   if (!active) return;
-  std::fflush(nullptr);
-  saved_ = dup(fd);
   const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (saved_ >= 0 && null >= 0) dup2(null, fd);
+  saved_ = Swap(fd, null);
   if (null >= 0) close(null);
 }
 
 SilenceFd::~SilenceFd() {
-  if (saved_ < 0) return;
-  std::fflush(nullptr);
-  dup2(saved_, fd_);
-  close(saved_);
+  Restore(fd_, saved_);
+}
+
+RedirectFd::RedirectFd(int fd, int target, bool active) : fd_(fd) {
+  if (active) saved_ = Swap(fd, target);
+}
+
+RedirectFd::~RedirectFd() {
+  Restore(fd_, saved_);
 }
 
 }  // namespace vcli

@@ -19,4 +19,18 @@ class SilenceFd {
   int saved_ = -1;
 };
 
+// Sends a standard stream to another for a scope (the plug-in's diagnostics to standard error).
+class RedirectFd {
+ public:
+  // Does nothing when `active` is false.
+  RedirectFd(int fd, int target, bool active = true);
+  ~RedirectFd();
+  RedirectFd(const RedirectFd&) = delete;
+  RedirectFd& operator=(const RedirectFd&) = delete;
+
+ private:
+  int fd_;
+  int saved_ = -1;
+};
+
 }  // namespace vcli

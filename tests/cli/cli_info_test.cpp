@@ -93,7 +93,7 @@ TEST(CliInfo, RenderHelpDocumentsEveryOption) {
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* option : {"INPUT", "-o,--output", "-m,--map", "--map-offset", "-s,--set",
                              "-p,--project", "-d,--depth", "--downsample", "-f,--frames", "--fps",
-                             "-j,--threads", "-q,--quiet", "--plugin"})
+                             "-j,--threads", "-q,--quiet", "-v,--verbose", "--plugin"})
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
 
   const auto version = RunVarnex({"--version"}, dir);

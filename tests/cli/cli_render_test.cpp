@@ -114,6 +114,20 @@ TEST(CliRender, FloatRenderIntoAn8BitFormatWarnsOnce) {
   EXPECT_EQ(run.out, "");
 }
 
+TEST(CliRender, PluginDiagnosticsOnlyWhenAskedForAndNeverOnStandardOutput) {
+  TempDir dir;
+  WritePicture(dir / "in.png", GradientPicture());
+  const std::string out = dir / "out.png";
+  auto run = RunVarnex({"render", dir / "in.png", "-o", out}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  run = RunVarnex({"render", dir / "in.png", "-o", out, "--verbose"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("Using GL_LINEAR"), std::string::npos) << run.err;
+}
+
 TEST(CliRender, MapLayerAndItsOffsetSteerTheDisplacement) {
   TempDir dir;
   const Picture in = GradientPicture();
