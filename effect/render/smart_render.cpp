@@ -144,10 +144,21 @@ struct Targets {
   }
 };
 
+// Drops GL errors left by earlier work, so that they are not taken for a failure of what follows.
+void ClearGLErrors() {
+  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+  }
+}
+
+// A new target, or one with `fbo` 0 when the GL could not make it: an incomplete framebuffer,
+// or storage it could not allocate (which can leave the framebuffer complete).
 PX_FBO MakeTarget(float width, float height, uint32_t wrap, int filter) {
-  return FBOHelper::CreateTextureFBO(static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                                     static_cast<int>(wrap), filter, GL_RGBA32F,
-                                     GL_DEPTH_COMPONENT32F);
+  ClearGLErrors();
+  PX_FBO target = FBOHelper::CreateTextureFBO(static_cast<uint32_t>(width),
+                                              static_cast<uint32_t>(height), static_cast<int>(wrap),
+                                              filter, GL_RGBA32F, GL_DEPTH_COMPONENT32F);
+  if (glGetError() != GL_NO_ERROR) FBOHelper::DeleteGenericFBO(&target);
+  return target;
 }
 
 // A render that cannot allocate its supersampled targets falls back to the largest factor that
@@ -162,7 +173,7 @@ float FittingFactor(float factor, const Vec2f& resolution) {
 }
 
 bool TargetFailed(const PX_FBO& target) {
-  return target.fbo == 0 || glGetError() == GL_OUT_OF_MEMORY;
+  return target.fbo == 0;
 }
 
 PF_Err GLFailure(const char* what, PF_OutData* out_data) {
@@ -183,9 +194,6 @@ PF_Err RunPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) 
   const A_FloatRect no_rect{0, 0, 0, 0};
   UniformMap uniforms;
   Targets t;
-  // Errors left by earlier work must not read as allocation failures of this render's targets.
-  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
-  }
 
   t.upload = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR);
   t.input = MakeTarget(res.x, res.y, p->wrapMode, p->antiAliasing >= 2 ? GL_NEAREST : GL_LINEAR);

@@ -108,12 +108,12 @@ vec2 safeScale(vec2 scale) {
 
 // The texel of inTex seen through transform T at amount h. The sampling coordinate moves by -t and
 // is scaled by the reciprocal of the scale, so the content appears moved by +t and enlarged by the
-// scale where h is 1. The anchor is not scaled by h.
+// scale where h is 1. The anchor is not scaled by h. Every path ends in the one texture read, so
+// a renderer that runs both sides of a branch still reads the texture once per call.
 vec4 Sample(TransformsAlt T, float h) {
   vec2 uv = out_uvs;
-  if (h == 0.0) return texture(inTex, uv);
   // At 8 bits the amount has been cut to steps of 1/256: one step either side of 0 stays still.
-  if (bpc == 8 && abs(h) < 1.0 / 128.0) return texture(inTex, uv);
+  bool still = h == 0.0 || (bpc == 8 && abs(h) < 1.0 / 128.0);
 
   vec2 t = T.translate * h;
   float theta = h * (T.rot * 0.0174533);
@@ -129,8 +129,9 @@ vec4 Sample(TransformsAlt T, float h) {
 
   vec2 q = p - t;
   // A negative effective scale would mirror the layer about the anchor.
-  if (clampOverflowXformsL > 0 && (s.x < 0.0 || s.y < 0.0)) return vec4(0.0);
-  return texture(inTex, s * (q - T.anchor) + T.anchor);
+  bool clamped = !still && clampOverflowXformsL > 0 && (s.x < 0.0 || s.y < 0.0);
+  vec4 texel = texture(inTex, still ? uv : s * (q - T.anchor) + T.anchor);
+  return clamped ? vec4(0.0) : texel;
 }
 
 void main() {
@@ -176,26 +177,17 @@ void main() {
     D.rot = (next_rot - T.rot) * w;
   }
 
-  float gR = g;
-  float gG = g;
-  float gB = g;
-  if (usingCA == 1) {
-    gR = g * redMult;
-    gG = g * greenMult;
-    gB = g * blueMult;
-  }
+  // Under chromatic aberration red, green and blue each move by their own amount and all take the
+  // alpha of the plain amount. The extra samples are a loop whose length is the same for every
+  // pixel, so without aberration they cost nothing.
+  int extra = usingCA == 1 ? 3 : 0;
+  vec3 amounts = g * vec3(redMult, greenMult, blueMult);
 
   vec4 A = vec4(0.0);
   for (int i = 0; i < n; ++i) {
-    vec4 s;
-    if (usingCA == 1) {
-      // Each colour moves by its own amount; all take the alpha of the plain amount.
-      float a = Sample(T, g).a;
-      s = vec4(Sample(T, gR).r * a, Sample(T, gG).g * a, Sample(T, gB).b * a, a);
-    } else {
-      s = Sample(T, g);
-      s.rgb *= s.a;
-    }
+    vec4 s = Sample(T, g);
+    for (int c = 0; c < extra; ++c) s[c] = Sample(T, amounts[c])[c];
+    s.rgb *= s.a;
     A += s * w;
     T.translate += D.translate;
     T.anchor += D.anchor;
