@@ -1,0 +1,90 @@
+// The measurements make bench reports, each a function of its own.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/config.h"
+#include "bench/effect_runner.h"
+#include "bench/gl_floor.h"
+#include "bench/gl_trace.h"
+
+namespace vbench {
+
+struct Frame {
+  int width = 1920;
+  int height = 1080;
+};
+
+struct ConfigResult {
+  Config config;
+  double ms = 0;        // median wall time of host.Render
+  double gl_ms = 0;     // median span of the effect's GL calls within those renders
+  double floor_ms = 0;  // median wall time of the floor's render of the same plan
+  double cpu_ms = 0;    // median process CPU time of the effect's renders
+  double floor_cpu_ms = 0;
+  double Ratio() const { return floor_ms > 0 ? ms / floor_ms : 0.0; }
+  double CpuRatio() const { return floor_cpu_ms > 0 ? cpu_ms / floor_cpu_ms : 0.0; }
+};
+
+// Warm-up renders of both, then `reps` timed renders of each, alternating, so that both see the
+// same state of the machine. Throws std::runtime_error when a render fails.
+ConfigResult MeasureConfig(EffectRunner& effect, GLFloor& floor, const Config& config,
+                           const Frame& frame, int warmup, int reps);
+
+// Where the time of one configuration goes, for the effect and the floor: the medians of the
+// trace's buckets with every draw and clear made to wait for its work.
+struct Profile {
+  Config config;
+  GLTraceCounts ours;
+  GLTraceCounts floor;
+  double ours_ms = 0;
+  double floor_ms = 0;
+};
+Profile ProfileConfig(EffectRunner& effect, GLFloor& floor, const Config& config,
+                      const Frame& frame, int reps);
+
+// Peak resident memory of one render in a fresh process (this program run again with
+// --peak-child), before and during the render.
+struct PeakMemory {
+  bool ok = false;
+  std::string error;
+  double before_mib = 0;  // VmHWM after setup and building the layers
+  double peak_mib = 0;    // VmHWM after the render
+  double render_ms = 0;
+  int factor_asked = 0;
+  int factor_used = 0;  // from the size of the last target allocated
+  double DeltaMiB() const { return peak_mib - before_mib; }
+};
+PeakMemory MeasurePeakMemory(const std::string& which, const Config& config, const Frame& frame,
+                             const std::string& module_path);
+// The child's side: renders once and prints "before_kib peak_kib ms last_w max_w" to `answer`
+// (the widths of the last and the largest texture allocated). Returns the
+// exit status.
+int RunPeakChild(const std::string& module_path, const std::string& which, const Config& config,
+                 const Frame& frame, FILE* answer);
+
+// First and second render on a fresh thread: what each one built.
+struct ThreadRenders {
+  double ms[2] = {0, 0};
+  long contexts[2] = {0, 0};             // eglCreateContext calls (whole process)
+  long live_contexts_delta[2] = {0, 0};  // change of cgl::LiveContextCount (linked effect only)
+  long compiles[2] = {0, 0};
+  long links[2] = {0, 0};
+};
+ThreadRenders MeasureFirstRenders(EffectRunner& effect, const Config& config, const Frame& frame);
+
+// A 48-frame sequence through the varnex command.
+struct SequenceResult {
+  bool ran = false;
+  std::string skipped;    // why it did not run
+  double fps = 0;         // frames / wall time of the whole command
+  double steady_fps = 0;  // (48 - 1) / (time of 48 frames - time of 1 frame)
+};
+SequenceResult MeasureSequence(const std::string& varnex, const std::string& work_dir,
+                               const Frame& frame, int threads);
+// Writes the sequence's input image; false (with a reason) when this build cannot write PNG.
+bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string* error);
+
+}  // namespace vbench

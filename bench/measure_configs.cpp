@@ -1,0 +1,134 @@
+#include <cstring>
+#include <stdexcept>
+
+#include "bench/gl_trace.h"
+#include "bench/measure.h"
+#include "bench/synthetic.h"
+#include "bench/timing.h"
+
+namespace vbench {
+
+namespace {
+
+// The host fills its output with this byte before the render, so a render that writes nothing
+// shows up as a row of it.
+constexpr uint8_t kHostSentinel = 0xCD;
+
+void CheckWritten(const vhost::Image& output, const std::string& name) {
+  const uint8_t* row = output.Row(output.height / 2);
+  const size_t bytes = static_cast<size_t>(output.width) * output.PixelBytes();
+  for (size_t i = 0; i < bytes; ++i)
+    if (row[i] != kHostSentinel) return;
+  throw std::runtime_error(name + ": the render left the output unwritten");
+}
+
+}  // namespace
+
+ConfigResult MeasureConfig(EffectRunner& effect, GLFloor& floor, const Config& config,
+                           const Frame& frame, int warmup, int reps) {
+  const vhost::Image input = MakeInputLayer(frame.width, frame.height, config.bpc);
+  vhost::Image map;
+  if (config.map_layer) map = MakeMapLayer(frame.width, frame.height, config.bpc);
+  const vhost::Image* map_ptr = config.map_layer ? &map : nullptr;
+  const PassPlan plan = PlanFor(config, frame.width, frame.height);
+  effect.Apply(config);
+
+  std::vector<double> ours, gl, floor_ms, ours_cpu, floor_cpu;
+  for (int i = 0; i < warmup + reps; ++i) {
+    const bool timed = i >= warmup;
+    ResetGLTrace();
+    double cpu = ProcessCpuMs();
+    Clock::time_point start = Clock::now();
+    vhost::RenderResult result = effect.Render(config.bpc, input, map_ptr);
+    const double ms = MillisecondsSince(start);
+    if (timed) ours_cpu.push_back(ProcessCpuMs() - cpu);
+    const GLTraceCounts trace = ReadGLTrace();
+    if (i == 0) CheckWritten(result.output, config.Name());
+    if (timed) {
+      ours.push_back(ms);
+      gl.push_back(trace.SpanMs());
+    }
+
+    cpu = ProcessCpuMs();
+    start = Clock::now();
+    floor.MakeCurrent();
+    // A host hands out a fresh output buffer for every frame; so does the floor.
+    vhost::Image output = vhost::Image::Make(frame.width, frame.height, config.bpc);
+    floor.Render(plan, input, map_ptr, &output);
+    if (timed) {
+      floor_ms.push_back(MillisecondsSince(start));
+      floor_cpu.push_back(ProcessCpuMs() - cpu);
+    }
+  }
+
+  ConfigResult r;
+  r.config = config;
+  r.ms = Median(ours);
+  r.gl_ms = Median(gl);
+  r.floor_ms = Median(floor_ms);
+  r.cpu_ms = Median(ours_cpu);
+  r.floor_cpu_ms = Median(floor_cpu);
+  return r;
+}
+
+Profile ProfileConfig(EffectRunner& effect, GLFloor& floor, const Config& config,
+                      const Frame& frame, int reps) {
+  const vhost::Image input = MakeInputLayer(frame.width, frame.height, config.bpc);
+  vhost::Image map;
+  if (config.map_layer) map = MakeMapLayer(frame.width, frame.height, config.bpc);
+  const vhost::Image* map_ptr = config.map_layer ? &map : nullptr;
+  const PassPlan plan = PlanFor(config, frame.width, frame.height);
+  effect.Apply(config);
+
+  std::vector<GLTraceCounts> ours, floors;
+  std::vector<double> ours_ms, floor_ms;
+  SetGLTraceSync(true);
+  for (int i = 0; i < 1 + reps; ++i) {
+    ResetGLTrace();
+    Clock::time_point start = Clock::now();
+    effect.Render(config.bpc, input, map_ptr);
+    if (i > 0) {
+      ours_ms.push_back(MillisecondsSince(start));
+      ours.push_back(ReadGLTrace());
+    }
+    ResetGLTrace();
+    start = Clock::now();
+    floor.MakeCurrent();
+    vhost::Image output = vhost::Image::Make(frame.width, frame.height, config.bpc);
+    floor.Render(plan, input, map_ptr, &output);
+    if (i > 0) {
+      floor_ms.push_back(MillisecondsSince(start));
+      floors.push_back(ReadGLTrace());
+    }
+  }
+  SetGLTraceSync(false);
+
+  auto median_of = [](const std::vector<GLTraceCounts>& runs) {
+    GLTraceCounts m = runs.front();
+    for (int b = 0; b < kBucketCount; ++b) {
+      std::vector<double> v;
+      for (const GLTraceCounts& r : runs) v.push_back(r.bucket_ms[b]);
+      m.bucket_ms[b] = Median(v);
+      v.clear();
+      for (const GLTraceCounts& r : runs) v.push_back(r.bucket_cpu_ms[b]);
+      m.bucket_cpu_ms[b] = Median(v);
+    }
+    std::vector<double> cpu;
+    for (const GLTraceCounts& r : runs) cpu.push_back(r.cpu_ms);
+    m.cpu_ms = Median(cpu);
+    std::vector<double> spans;
+    for (const GLTraceCounts& r : runs) spans.push_back(r.SpanMs());
+    m.first_ms = 0;
+    m.last_ms = Median(spans);
+    return m;
+  };
+  Profile p;
+  p.config = config;
+  p.ours = median_of(ours);
+  p.floor = median_of(floors);
+  p.ours_ms = Median(ours_ms);
+  p.floor_ms = Median(floor_ms);
+  return p;
+}
+
+}  // namespace vbench

@@ -1,0 +1,202 @@
+#include "bench/report.h"
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+namespace vbench {
+
+namespace {
+
+constexpr double kRatioTarget = 1.3;
+constexpr double kSequenceTarget = 0.85;
+constexpr double kMemoryTarget = 1.2;
+
+const char* Verdict(bool met) {
+  return met ? "met" : "NOT met";
+}
+
+}  // namespace
+
+void PrintConfigHeader(FILE* out) {
+  std::fprintf(out, "%-34s %9s %9s %7s %9s %9s\n", "configuration", "ms", "floor ms", "ratio",
+               "gl ms", "cpu ratio");
+  std::fflush(out);
+}
+
+void PrintConfigRow(FILE* out, const ConfigResult& r) {
+  std::fprintf(out, "%-34s %9.1f %9.1f %7.2f %9.1f %9.2f%s\n", r.config.Name().c_str(), r.ms,
+               r.floor_ms, r.Ratio(), r.gl_ms, r.CpuRatio(),
+               r.Ratio() > kRatioTarget ? "  over 1.3" : "");
+  std::fflush(out);
+}
+
+void PrintProfile(FILE* out, const Profile& p) {
+  std::fprintf(out,
+               "%s: effect %.1f ms (%.1f ms CPU), floor %.1f ms (%.1f ms CPU); every draw, "
+               "clear and upload waited for\n",
+               p.config.Name().c_str(), p.ours_ms, p.ours.cpu_ms, p.floor_ms, p.floor.cpu_ms);
+  std::fprintf(out, "  %-10s %10s %10s %10s %10s\n", "", "effect ms", "CPU ms", "floor ms",
+               "CPU ms");
+  double sums[4] = {};
+  for (int b = 0; b < kBucketCount; ++b) {
+    std::fprintf(out, "  %-10s %10.1f %10.1f %10.1f %10.1f\n", BucketName(b), p.ours.bucket_ms[b],
+                 p.ours.bucket_cpu_ms[b], p.floor.bucket_ms[b], p.floor.bucket_cpu_ms[b]);
+    sums[0] += p.ours.bucket_ms[b];
+    sums[1] += p.ours.bucket_cpu_ms[b];
+    sums[2] += p.floor.bucket_ms[b];
+    sums[3] += p.floor.bucket_cpu_ms[b];
+  }
+  std::fprintf(out, "  %-10s %10.1f %10.1f %10.1f %10.1f\n", "rest", p.ours_ms - sums[0],
+               p.ours.cpu_ms - sums[1], p.floor_ms - sums[2], p.floor.cpu_ms - sums[3]);
+  std::fprintf(out, "  draws %lld / %lld, textures %lld / %lld\n",
+               static_cast<long long>(p.ours.draws), static_cast<long long>(p.floor.draws),
+               static_cast<long long>(p.ours.textures), static_cast<long long>(p.floor.textures));
+  std::fflush(out);
+}
+
+void PrintSummary(FILE* out, const Report& report) {
+  std::fprintf(out, "\n");
+  int over = 0;
+  for (const ConfigResult& r : report.configs)
+    if (r.Ratio() > kRatioTarget) ++over;
+  if (!report.configs.empty())
+    std::fprintf(out, "target ratio <= %.1f: %s (%d of %zu configurations over)\n", kRatioTarget,
+                 Verdict(over == 0), over, report.configs.size());
+
+  if (report.have_memory) {
+    const PeakMemory& m = report.memory;
+    if (m.ok) {
+      const double ratio = m.DeltaMiB() / report.memory_needed_mib;
+      std::fprintf(out,
+                   "peak memory, 8x render of %dx%d: +%.0f MiB over %.0f MiB resident before "
+                   "(%.0f ms); framebuffers needed at once %.0f MiB; ratio %.2f; target <= %.1f: "
+                   "%s\n",
+                   report.frame.width, report.frame.height, m.DeltaMiB(), m.before_mib, m.render_ms,
+                   report.memory_needed_mib, ratio, kMemoryTarget, Verdict(ratio <= kMemoryTarget));
+      if (m.factor_used != m.factor_asked)
+        std::fprintf(out,
+                     "  note: the driver could not allocate %dx targets; the render fell back to "
+                     "%dx, and the figures above are for that\n",
+                     m.factor_asked, m.factor_used);
+      if (report.renderer.find("llvmpipe") == std::string::npos)
+        std::fprintf(out,
+                     "  note: a GPU keeps its framebuffers in its own memory, which this "
+                     "process figure does not include\n");
+    } else {
+      std::fprintf(out, "peak memory: not measured: %s\n", m.error.c_str());
+    }
+    if (report.floor_memory.ok)
+      std::fprintf(out, "peak memory, floor's 8x render: +%.0f MiB (%.0f ms, %dx used)\n",
+                   report.floor_memory.DeltaMiB(), report.floor_memory.render_ms,
+                   report.floor_memory.factor_used);
+  }
+
+  if (report.have_threads) {
+    const ThreadRenders& m = report.module_threads;
+    const ThreadRenders& l = report.linked_threads;
+    std::fprintf(out,
+                 "new thread, loaded module: first render %.1f ms (%ld contexts, %ld compiles, "
+                 "%ld links), second %.1f ms (%ld contexts, %ld compiles, %ld links)\n",
+                 m.ms[0], m.contexts[0], m.compiles[0], m.links[0], m.ms[1], m.contexts[1],
+                 m.compiles[1], m.links[1]);
+    std::fprintf(out,
+                 "new thread, linked effect: live contexts +%ld after the first render, +%ld "
+                 "after the second; compiles %ld then %ld\n",
+                 l.live_contexts_delta[0], l.live_contexts_delta[1], l.compiles[0], l.compiles[1]);
+    const bool met = m.contexts[1] == 0 && m.compiles[1] == 0 && m.links[1] == 0 &&
+                     l.live_contexts_delta[1] == 0 && l.compiles[1] == 0;
+    std::fprintf(out, "target second render builds nothing: %s\n", Verdict(met));
+  }
+
+  for (int i = 0; i < 2; ++i) {
+    const SequenceResult& s = report.sequence[i];
+    if (s.ran)
+      std::fprintf(out,
+                   "sequence of 48 frames (%s), varnex -j %d: %.2f frames/s (%.2f after "
+                   "start-up)\n",
+                   SequenceConfig().Name().c_str(), i + 1, s.fps, s.steady_fps);
+    else if (!s.skipped.empty())
+      std::fprintf(out, "sequence -j %d: skipped: %s\n", i + 1, s.skipped.c_str());
+  }
+  if (report.sequence[1].ran && report.gl_rate_fps > 0) {
+    const double share = report.sequence[1].fps / report.gl_rate_fps;
+    std::fprintf(out,
+                 "GL phase of one frame allows %.2f frames/s; -j 2 reaches %.0f %%; target >= "
+                 "%.0f %%: %s\n",
+                 report.gl_rate_fps, share * 100.0, kSequenceTarget * 100.0,
+                 Verdict(share >= kSequenceTarget));
+  }
+  std::fprintf(out, "GL: %s, %s (%s)\n", report.renderer.c_str(), report.gl_version.c_str(),
+               report.platform.c_str());
+  std::fflush(out);
+}
+
+bool WriteJson(const std::string& dir, const Report& report, std::string* error) {
+  using nlohmann::json;
+  json rows = json::array();
+  for (const ConfigResult& r : report.configs)
+    rows.push_back({{"config", r.config.Name()},
+                    {"ms", r.ms},
+                    {"floor_ms", r.floor_ms},
+                    {"ratio", r.Ratio()}});
+
+  json summary;
+  summary["machine"] = report.machine;
+  summary["renderer"] = report.renderer;
+  summary["gl_version"] = report.gl_version;
+  summary["platform"] = report.platform;
+  summary["frame"] = {report.frame.width, report.frame.height};
+  summary["timed_renders"] = report.reps;
+  summary["configs"] = json::array();
+  for (const ConfigResult& r : report.configs)
+    summary["configs"].push_back({{"config", r.config.Name()},
+                                  {"ms", r.ms},
+                                  {"gl_phase_ms", r.gl_ms},
+                                  {"floor_ms", r.floor_ms},
+                                  {"ratio", r.Ratio()},
+                                  {"cpu_ms", r.cpu_ms},
+                                  {"floor_cpu_ms", r.floor_cpu_ms},
+                                  {"cpu_ratio", r.CpuRatio()}});
+  if (report.have_memory && report.memory.ok)
+    summary["peak_memory_8x"] = {{"delta_mib", report.memory.DeltaMiB()},
+                                 {"factor_used", report.memory.factor_used},
+                                 {"needed_mib", report.memory_needed_mib},
+                                 {"ratio", report.memory.DeltaMiB() / report.memory_needed_mib},
+                                 {"render_ms", report.memory.render_ms},
+                                 {"floor_delta_mib", report.floor_memory.DeltaMiB()}};
+  if (report.have_threads) {
+    const ThreadRenders& m = report.module_threads;
+    summary["new_thread"] = {{"first_ms", m.ms[0]},
+                             {"second_ms", m.ms[1]},
+                             {"contexts", {m.contexts[0], m.contexts[1]}},
+                             {"compiles", {m.compiles[0], m.compiles[1]}},
+                             {"links", {m.links[0], m.links[1]}},
+                             {"linked_live_context_delta",
+                              {report.linked_threads.live_contexts_delta[0],
+                               report.linked_threads.live_contexts_delta[1]}}};
+  }
+  for (int i = 0; i < 2; ++i) {
+    const SequenceResult& s = report.sequence[i];
+    const std::string key = "sequence_j" + std::to_string(i + 1);
+    if (s.ran)
+      summary[key] = {{"fps", s.fps}, {"steady_fps", s.steady_fps}};
+    else
+      summary[key] = {{"skipped", s.skipped}};
+  }
+  summary["gl_phase_fps"] = report.gl_rate_fps;
+
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  std::ofstream results(std::filesystem::path(dir) / "results.json");
+  std::ofstream all(std::filesystem::path(dir) / "summary.json");
+  results << rows.dump(2) << "\n";
+  all << summary.dump(2) << "\n";
+  if (!results || !all) {
+    *error = "could not write the results under " + dir;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vbench

@@ -1,0 +1,15 @@
+// Deterministic synthetic layers: the same pixels on every run and every machine, so medians
+// from different runs describe the same work.
+#pragma once
+
+#include "hostapp/host.h"
+
+namespace vbench {
+
+// A colourful frame with diagonal bands and a soft vignette in alpha, so displacement, blur and
+// filtering all see varied values.
+vhost::Image MakeInputLayer(int width, int height, int bpc);
+// A smooth map: concentric rings in luminance, a horizontal ramp in red.
+vhost::Image MakeMapLayer(int width, int height, int bpc);
+
+}  // namespace vbench
