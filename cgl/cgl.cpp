@@ -52,10 +52,16 @@ struct Registry {
   uint64_t next_serial = 1;
 };
 
-// Heap-allocated and never freed: threads may still create or release contexts while the
-// process runs its static destructors.
+// Heap-allocated, and freed only when no context is alive (ReleaseProcessState): threads may
+// still create or release contexts while the process runs its static destructors.
+std::atomic<Registry*> g_registry{nullptr};
+
 Registry& TheRegistry() {
-  static Registry* const registry = new Registry;
+  static Registry* const registry = [] {
+    auto* made = new Registry;
+    g_registry.store(made, std::memory_order_release);
+    return made;
+  }();
   return *registry;
 }
 
@@ -340,6 +346,21 @@ Display& TheDisplay() {
     return opened;
   }();
   return *display;
+}
+
+// A module holding this layer may be loaded and unloaded many times in one process; the display
+// record and the registry would be lost with each copy. They are freed when this code's static
+// objects go, at unload or at exit, if no context is alive: a context's owner could still be
+// about to release it from another thread. The EGL display itself stays initialised, since
+// termination is not reference counted.
+__attribute__((destructor)) void ReleaseProcessState() {
+  Registry* registry = g_registry.load(std::memory_order_acquire);
+  if (registry != nullptr) {
+    std::lock_guard lock(registry->mutex);
+    if (!registry->live.empty()) return;
+  }
+  delete g_display.exchange(nullptr, std::memory_order_acq_rel);
+  delete g_registry.exchange(nullptr, std::memory_order_acq_rel);
 }
 
 CGLError DestroyNow(CGLContextObj ctx) {

@@ -56,6 +56,13 @@ bool Matches(const ControlInfo& c, const std::string& lower_name) {
 
 [[noreturn]] void UnknownControl(const std::vector<ControlInfo>& controls,
                                  const std::string& name) {
+  // A name far longer than any label is near none of them. Ranking it would take time in
+  // proportion to its length (a project may hold megabytes), and echoing it whole would flood
+  // the one-line message.
+  constexpr size_t kLongestRanked = 64;
+  if (name.size() > kLongestRanked)
+    throw InputError("unknown control " + Quoted(name.substr(0, kLongestRanked) + "...") +
+                     " (see varnex controls)");
   const std::string want = Lower(name);
   std::vector<std::pair<size_t, std::string>> ranked;
   for (const ControlInfo& c : controls) {

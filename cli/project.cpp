@@ -144,9 +144,8 @@ Project LoadProject(const std::string& path) {
   try {
     root = Json::parse(text.str());
   } catch (const Json::exception& e) {
-    // Parse errors, and numbers too large for a double ("1e999"), which the library reports
-    // as out of range.
-    // The library's message carries its own prefix; keep the part a user can act on.
+    // Syntax errors, and numbers too large for a double ("1e999"), which the library reports as
+    // out of range. Its message carries its own prefix; keep the part a user can act on.
     std::string what = e.what();
     const size_t end_of_tag = what.find("] ");
     if (end_of_tag != std::string::npos) what = what.substr(end_of_tag + 2);

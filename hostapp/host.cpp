@@ -150,7 +150,8 @@ void Image::Set(int x, int y, int c, float v) {
   if (bpc == 32) {
     std::memcpy(p + c * 4, &v, 4);
   } else {
-    float clamped = v < 0 ? 0 : (v > 1 ? 1 : v);
+    // NaN fails both comparisons and becomes 0: converting it to an integer is undefined.
+    float clamped = v > 0 ? (v < 1 ? v : 1) : 0;
     p[c] = static_cast<uint8_t>(clamped * 255.0f + 0.5f);
   }
 }
