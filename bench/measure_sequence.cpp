@@ -61,8 +61,8 @@ bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string
     }
   }
   auto out = OIIO::ImageOutput::create(path);
-  const OIIO::ImageSpec spec(frame.width, frame.height, 4, OIIO::TypeDesc::UINT8);
-  if (!out || !out->open(path, spec) || !out->write_image(OIIO::TypeDesc::UINT8, rgba.data()) ||
+  const OIIO::ImageSpec layout(frame.width, frame.height, 4, OIIO::TypeDesc::UINT8);
+  if (!out || !out->open(path, layout) || !out->write_image(OIIO::TypeDesc::UINT8, rgba.data()) ||
       !out->close()) {
     *error = "could not write " + path;
     return false;

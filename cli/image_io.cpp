@@ -36,21 +36,21 @@ bool IsAssociatedFormat(const std::string& format_name) {
   return format_name == "openexr";
 }
 
-void CheckDimensions(const OIIO::ImageSpec& spec, const std::string& what) {
-  if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0)
+void CheckDimensions(const OIIO::ImageSpec& layout, const std::string& what) {
+  if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0)
     throw InputError(what + ": the image is empty");
-  if (spec.depth > 1) throw InputError(what + ": volume images are not supported");
-  if (spec.width > kMaxImageSide || spec.height > kMaxImageSide ||
-      static_cast<long long>(spec.width) * spec.height > kMaxImagePixels)
-    throw InputError(what + ": " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+  if (layout.depth > 1) throw InputError(what + ": volume images are not supported");
+  if (layout.width > kMaxImageSide || layout.height > kMaxImageSide ||
+      static_cast<long long>(layout.width) * layout.height > kMaxImagePixels)
+    throw InputError(what + ": " + std::to_string(layout.width) + "x" + std::to_string(layout.height) +
                      " is larger than the limit of " + std::to_string(kMaxImageSide) +
                      " pixels a side and " + std::to_string(kMaxImagePixels) + " pixels in all");
 }
 
 // Reads channels [begin, end) as floats, `end - begin` per pixel.
 std::vector<float> ReadChannels(OIIO::ImageInput& in, int begin, int end, const std::string& what) {
-  const OIIO::ImageSpec& spec = in.spec();
-  std::vector<float> data(static_cast<size_t>(spec.width) * spec.height * (end - begin));
+  const OIIO::ImageSpec& layout = in.spec();
+  std::vector<float> data(static_cast<size_t>(layout.width) * layout.height * (end - begin));
   if (!in.read_image(0, 0, begin, end, OIIO::TypeDesc::FLOAT, data.data()))
     throw InputError(what + ": cannot read the pixels: " + FirstLine(in.geterror()));
   return data;
@@ -70,27 +70,27 @@ RgbaImage ReadImage(const std::string& path, const std::string& role) {
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);
   if (!in) throw InputError(what + ": cannot read it as an image: " + FirstLine(OIIO::geterror()));
-  const OIIO::ImageSpec spec = in->spec();
-  CheckDimensions(spec, what);
+  const OIIO::ImageSpec layout = in->spec();
+  CheckDimensions(layout, what);
 
   // Colour comes from the first three channels (or the first one, grey, repeated); alpha from the
   // channel the file marks as alpha, wherever it is.
   const int alpha =
-      spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels ? spec.alpha_channel : -1;
-  const int colour_channels = std::min(spec.nchannels, alpha >= 0 && alpha < 3 ? alpha : 3);
-  const int first_count = std::min(spec.nchannels, std::max(colour_channels, alpha + 1));
+      layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels ? layout.alpha_channel : -1;
+  const int colour_channels = std::min(layout.nchannels, alpha >= 0 && alpha < 3 ? alpha : 3);
+  const int first_count = std::min(layout.nchannels, std::max(colour_channels, alpha + 1));
   const int read_end = std::min(first_count, 4);
   std::vector<float> head = ReadChannels(*in, 0, read_end, what);
   std::vector<float> alpha_plane;
   if (alpha >= read_end) alpha_plane = ReadChannels(*in, alpha, alpha + 1, what);
 
   RgbaImage image;
-  image.width = spec.width;
-  image.height = spec.height;
-  image.float_source = spec.format.is_floating_point();
-  image.pixels.resize(static_cast<size_t>(spec.width) * spec.height * 4);
-  const bool associated = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-  const size_t count = static_cast<size_t>(spec.width) * spec.height;
+  image.width = layout.width;
+  image.height = layout.height;
+  image.float_source = layout.format.is_floating_point();
+  image.pixels.resize(static_cast<size_t>(layout.width) * layout.height * 4);
+  const bool associated = alpha >= 0 && layout.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+  const size_t count = static_cast<size_t>(layout.width) * layout.height;
   for (size_t i = 0; i < count; ++i) {
     const float* src = head.data() + i * read_end;
     float* dst = image.pixels.data() + i * 4;
@@ -127,11 +127,11 @@ bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::s
   const int channels = has_alpha ? 4 : 3;
   const bool float_out = bpc == 32 && StoresFloat(path);
 
-  OIIO::ImageSpec spec(image.width, image.height, channels,
+  OIIO::ImageSpec layout(image.width, image.height, channels,
                        float_out ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
   if (has_alpha) {
-    spec.alpha_channel = 3;
-    if (!associated) spec.attribute("oiio:UnassociatedAlpha", 1);
+    layout.alpha_channel = 3;
+    if (!associated) layout.attribute("oiio:UnassociatedAlpha", 1);
   }
 
   // Without alpha in the file, the colour a viewer would show is the image over black.
@@ -147,7 +147,7 @@ bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::s
 
   try {
     TempFile temp(path);
-    if (!writer->open(temp.path(), spec) ||
+    if (!writer->open(temp.path(), layout) ||
         !writer->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !writer->close()) {
       *error = FirstLine(writer->geterror());
       return false;

@@ -16,8 +16,8 @@ constexpr double kPi = 3.14159265358979323846;
 
 bool Write(const std::string& path, int channels, const std::vector<float>& pixels) {
   auto out = OIIO::ImageOutput::create(path);
-  OIIO::ImageSpec spec(kWidth, kHeight, channels, OIIO::TypeDesc::UINT8);
-  if (!out || !out->open(path, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
+  OIIO::ImageSpec layout(kWidth, kHeight, channels, OIIO::TypeDesc::UINT8);
+  if (!out || !out->open(path, layout) || !out->write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
       !out->close()) {
     std::fprintf(stderr, "cannot write %s\n", path.c_str());
     return false;

@@ -106,12 +106,12 @@ inline void WritePicture(const fs::path& path, const Picture& picture,
                          OIIO::TypeDesc format = OIIO::TypeDesc::UINT8) {
   auto out = OIIO::ImageOutput::create(path.string());
   ASSERT_TRUE(out) << path;
-  OIIO::ImageSpec spec(picture.width, picture.height, picture.channels, format);
+  OIIO::ImageSpec layout(picture.width, picture.height, picture.channels, format);
   if (picture.channels == 4) {
-    spec.alpha_channel = 3;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    layout.alpha_channel = 3;
+    layout.attribute("oiio:UnassociatedAlpha", 1);
   }
-  ASSERT_TRUE(out->open(path.string(), spec)) << out->geterror();
+  ASSERT_TRUE(out->open(path.string(), layout)) << out->geterror();
   ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, picture.pixels.data()));
   ASSERT_TRUE(out->close());
 }

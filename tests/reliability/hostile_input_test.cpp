@@ -134,10 +134,10 @@ void WriteImage(const fs::path& path, int width, int height, const std::vector<f
                 OIIO::TypeDesc format) {
   auto out = OIIO::ImageOutput::create(path.string());
   ASSERT_TRUE(out) << path;
-  OIIO::ImageSpec spec(width, height, 4, format);
-  spec.alpha_channel = 3;
-  spec.attribute("oiio:UnassociatedAlpha", 1);
-  ASSERT_TRUE(out->open(path.string(), spec)) << out->geterror();
+  OIIO::ImageSpec layout(width, height, 4, format);
+  layout.alpha_channel = 3;
+  layout.attribute("oiio:UnassociatedAlpha", 1);
+  ASSERT_TRUE(out->open(path.string(), layout)) << out->geterror();
   ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, rgba.data())) << out->geterror();
   ASSERT_TRUE(out->close());
 }
