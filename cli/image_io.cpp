@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "cli/errors.h"
@@ -42,9 +44,10 @@ void CheckDimensions(const OIIO::ImageSpec& layout, const std::string& what) {
   if (layout.depth > 1) throw InputError(what + ": volume images are not supported");
   if (layout.width > kMaxImageSide || layout.height > kMaxImageSide ||
       static_cast<long long>(layout.width) * layout.height > kMaxImagePixels)
-    throw InputError(what + ": " + std::to_string(layout.width) + "x" + std::to_string(layout.height) +
-                     " is larger than the limit of " + std::to_string(kMaxImageSide) +
-                     " pixels a side and " + std::to_string(kMaxImagePixels) + " pixels in all");
+    throw InputError(what + ": " + std::to_string(layout.width) + "x" +
+                     std::to_string(layout.height) + " is larger than the limit of " +
+                     std::to_string(kMaxImageSide) + " pixels a side and " +
+                     std::to_string(kMaxImagePixels) + " pixels in all");
 }
 
 // Reads channels [begin, end) as floats, `end - begin` per pixel.
@@ -56,6 +59,29 @@ std::vector<float> ReadChannels(OIIO::ImageInput& in, int begin, int end, const 
   return data;
 }
 
+// OpenEXR trusts the sizes in a file's header: a few corrupt bytes can declare an attribute of a
+// gigabyte, which the library then allocates and reads for many seconds. A header whose
+// attributes do not fit in the file is refused before the library sees it. Only the first
+// header is walked (a multi-part file's later headers follow it the same way).
+bool ExrHeaderFits(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  char magic[8];
+  if (!file.read(magic, 8) || std::memcmp(magic, "\x76\x2f\x31\x01", 4) != 0) return true;
+  file.seekg(0, std::ios::end);
+  const std::streamoff length = file.tellg();
+  file.seekg(8);
+  for (int attribute = 0; attribute < 4096; ++attribute) {
+    std::string name, type;
+    if (!std::getline(file, name, '\0') || name.empty()) return static_cast<bool>(file);
+    if (!std::getline(file, type, '\0')) return false;
+    int32_t size = 0;
+    if (!file.read(reinterpret_cast<char*>(&size), 4) || size < 0) return false;
+    if (file.tellg() + static_cast<std::streamoff>(size) > length) return false;
+    file.seekg(size, std::ios::cur);
+  }
+  return false;
+}
+
 }  // namespace
 
 RgbaImage ReadImage(const std::string& path, const std::string& role) {
@@ -63,6 +89,9 @@ RgbaImage ReadImage(const std::string& path, const std::string& role) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) throw InputError(what + ": no such file");
   if (!std::filesystem::is_regular_file(path, ec)) throw InputError(what + ": not a file");
+
+  if (!ExrHeaderFits(path))
+    throw InputError(what + ": cannot read it as an image: the EXR header is damaged");
 
   // Decoders print their own complaints about damaged files; ours is the one line below.
   SilenceFd quiet_stderr(STDERR_FILENO);
@@ -75,8 +104,9 @@ RgbaImage ReadImage(const std::string& path, const std::string& role) {
 
   // Colour comes from the first three channels (or the first one, grey, repeated); alpha from the
   // channel the file marks as alpha, wherever it is.
-  const int alpha =
-      layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels ? layout.alpha_channel : -1;
+  const int alpha = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels
+                        ? layout.alpha_channel
+                        : -1;
   const int colour_channels = std::min(layout.nchannels, alpha >= 0 && alpha < 3 ? alpha : 3);
   const int first_count = std::min(layout.nchannels, std::max(colour_channels, alpha + 1));
   const int read_end = std::min(first_count, 4);
@@ -128,7 +158,7 @@ bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::s
   const bool float_out = bpc == 32 && StoresFloat(path);
 
   OIIO::ImageSpec layout(image.width, image.height, channels,
-                       float_out ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+                         float_out ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
   if (has_alpha) {
     layout.alpha_channel = 3;
     if (!associated) layout.attribute("oiio:UnassociatedAlpha", 1);

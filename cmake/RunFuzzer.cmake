@@ -10,7 +10,7 @@ if(seeds)
 endif()
 
 # A fixed seed makes a run repeatable: the same build explores the same inputs in the same order.
-set(args -seed=1 -max_total_time=${SECONDS} -timeout=30 -rss_limit_mb=3072 -max_len=8192
+set(args -seed=1 -max_total_time=${SECONDS} -timeout=120 -rss_limit_mb=3072 -max_len=8192
   -print_final_stats=1 -artifact_prefix=${WORK}/)
 if(DICT)
   list(APPEND args -dict=${DICT})

@@ -22,6 +22,13 @@ class CliBadInput : public ::testing::Test {
     const std::string png = clitest::ReadFile(dir_ / "in.png");
     std::ofstream(dir_ / "cut.png", std::ios::binary) << png.substr(0, png.size() / 2);
     std::ofstream(dir_ / "text.png") << "not a picture";
+    // An EXR whose first header attribute claims about a gigabyte: the decoder would allocate
+    // and read it for many seconds.
+    clitest::WritePicture(dir_ / "in.exr", clitest::GradientPicture(), OIIO::TypeDesc::FLOAT);
+    std::string exr = clitest::ReadFile(dir_ / "in.exr");
+    const size_t size_at = exr.find('\0', exr.find('\0', 8) + 1) + 1;
+    exr.replace(size_at, 4, "IIII");
+    std::ofstream(dir_ / "bloated.exr", std::ios::binary) << exr;
   }
 
   // Runs `args` (the input and the output are added) and checks the failure's shape; returns the
@@ -59,6 +66,7 @@ TEST_F(CliBadInput, Images) {
   ExpectRefused({dir_ / "wide.ppm"}, "16000x16000 is larger than the limit");
   ExpectRefused({In(), "-m", dir_ / "cut.png"}, "map image");
   ExpectRefused({dir_.path().string()}, "not a file");
+  ExpectRefused({dir_ / "bloated.exr"}, "the EXR header is damaged");
 }
 
 TEST_F(CliBadInput, Controls) {
