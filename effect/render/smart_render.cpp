@@ -150,13 +150,27 @@ void ClearGLErrors() {
   }
 }
 
+// Whether a new target is cleared to transparent black. Most targets are wholly overwritten
+// before anything reads them (an upload of the whole buffer, or a pass over the full quad), and
+// on a software renderer a clear costs as much as a pass.
+enum class Start { kCleared, kOverwritten };
+
 // A new target, or one with `fbo` 0 when the GL could not make it: an incomplete framebuffer,
 // or storage it could not allocate (which can leave the framebuffer complete).
-PX_FBO MakeTarget(float width, float height, uint32_t wrap, int filter) {
+PX_FBO MakeTarget(float width, float height, uint32_t wrap, int filter, Start start) {
   ClearGLErrors();
-  PX_FBO target = FBOHelper::CreateTextureFBO(static_cast<uint32_t>(width),
-                                              static_cast<uint32_t>(height), static_cast<int>(wrap),
-                                              filter, GL_RGBA32F, GL_DEPTH_COMPONENT32F);
+  PX_FBO target;
+  if (start == Start::kCleared) {
+    target = FBOHelper::CreateTextureFBO(static_cast<uint32_t>(width),
+                                         static_cast<uint32_t>(height), static_cast<int>(wrap),
+                                         filter, GL_RGBA32F, GL_DEPTH_COMPONENT32F);
+  } else {
+    target.color = FBOHelper::CreateTextureRenderBuffer(static_cast<uint32_t>(width),
+                                                        static_cast<uint32_t>(height), GL_RGBA32F,
+                                                        static_cast<int>(wrap), filter);
+    target.fbo = FBOHelper::CreateFBO(target.color);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  }
   if (glGetError() != GL_NO_ERROR) FBOHelper::DeleteGenericFBO(&target);
   return target;
 }
@@ -195,8 +209,9 @@ PF_Err RunPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) 
   UniformMap uniforms;
   Targets t;
 
-  t.upload = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR);
-  t.input = MakeTarget(res.x, res.y, p->wrapMode, p->antiAliasing >= 2 ? GL_NEAREST : GL_LINEAR);
+  t.upload = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR, Start::kOverwritten);
+  t.input = MakeTarget(res.x, res.y, p->wrapMode, p->antiAliasing >= 2 ? GL_NEAREST : GL_LINEAR,
+                       Start::kOverwritten);
   if (TargetFailed(t.upload) || TargetFailed(t.input))
     return GLFailure("error on framebuffer", out_data);
   UploadToTexture(t.upload.color.id, p->inputWorld, p->bpc);
@@ -209,15 +224,21 @@ PF_Err RunPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) 
   RenderQuad(&t.input, programs.swizzleInProgram, uniforms, 0, no_rect, false);
   FBOHelper::DeleteGenericFBO(&t.upload);
 
-  t.map = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR);
-  if (TargetFailed(t.map)) return GLFailure("error on framebuffer", out_data);
+  // The map target is read only when there is a map layer or a blur. The map layer may cover
+  // only part of the frame, and the rest must read as transparent black; the blur writes all of
+  // it.
+  if (p->mapWorld || blur) {
+    t.map = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR,
+                       p->mapWorld ? Start::kCleared : Start::kOverwritten);
+    if (TargetFailed(t.map)) return GLFailure("error on framebuffer", out_data);
+  }
 
   // Pass 2: the map layer placed on the input's frame, premultiplied, mixed with the input. An
   // empty map layer has nothing to place, and its vertex matrix would divide by zero.
   PF_LayerDef* map = p->mapWorld;
   if (map && map->width > 0 && map->height > 0) {
     t.mapUpload = MakeTarget(static_cast<float>(map->width), static_cast<float>(map->height),
-                             p->wrapMode, GL_LINEAR);
+                             p->wrapMode, GL_LINEAR, Start::kOverwritten);
     if (TargetFailed(t.mapUpload)) return GLFailure("error on framebuffer", out_data);
     UploadToTexture(t.mapUpload.color.id, map, p->bpc);
     GenVertexMatrices(p, map, p->inputWorld);
@@ -232,7 +253,7 @@ PF_Err RunPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) 
 
   // Passes 3 and 4: the separable blur. Without a map layer the input itself becomes the map.
   if (blur) {
-    t.blur = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR);
+    t.blur = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR, Start::kOverwritten);
     if (TargetFailed(t.blur)) return GLFailure("error on framebuffer", out_data);
     uniforms["videoTexture"] = TEX2D(p->mapWorld ? t.map.color.id : t.input.color.id);
     uniforms["resV"] = VEC2(res);
@@ -244,15 +265,15 @@ PF_Err RunPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) 
     p->usingAuxTex = 1;
   }
 
-  t.output = MakeTarget(res.x, res.y, GL_CLAMP_TO_BORDER, GL_LINEAR);
+  t.output = MakeTarget(res.x, res.y, GL_CLAMP_TO_BORDER, GL_LINEAR, Start::kOverwritten);
   if (TargetFailed(t.output)) return GLFailure("error on framebuffer", out_data);
 
   // Pass 5 at the layer's size, or 5a-5c between a pixel-replicating upscale and a bilinear
   // downscale that averages the 2 × 2 texels around each output pixel's centre.
   while (factor > 1.0f) {
     const Vec2f big{res.x * factor, res.y * factor};
-    t.superInput = MakeTarget(big.x, big.y, p->wrapMode, GL_NEAREST);
-    t.superOutput = MakeTarget(big.x, big.y, p->wrapMode, GL_LINEAR);
+    t.superInput = MakeTarget(big.x, big.y, p->wrapMode, GL_NEAREST, Start::kOverwritten);
+    t.superOutput = MakeTarget(big.x, big.y, p->wrapMode, GL_LINEAR, Start::kOverwritten);
     if (!TargetFailed(t.superInput) && !TargetFailed(t.superOutput)) break;
     FBOHelper::DeleteGenericFBO(&t.superInput);
     FBOHelper::DeleteGenericFBO(&t.superOutput);
