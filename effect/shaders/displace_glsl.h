@@ -69,16 +69,19 @@ vec3 rgb2hsv(vec3 c) {
 }
 
 // The map value of texel m. srcL numbers follow the "Channel" popup, whose fifth item is a
-// separator.
+// separator. Every choice is computed and one is selected: a software renderer runs every branch
+// anyway, and this way the colour conversion runs once instead of once per choice that needs it.
 float mapValue(vec4 m) {
-  if (srcL == 1) return m.r;
-  if (srcL == 2) return m.g;
-  if (srcL == 3) return m.b;
-  if (srcL == 4) return m.a;
-  if (srcL == 6) return rgb2hsv(m.rgb).x;
-  if (srcL == 7) return rgb2hsv(m.rgb).y;
-  if (srcL == 8) return (m.r + m.g + m.b) * (1.0 / 3.0);
-  return 0.0;
+  vec2 hs = rgb2hsv(m.rgb).xy;
+  float v = 0.0;
+  v = srcL == 1 ? m.r : v;
+  v = srcL == 2 ? m.g : v;
+  v = srcL == 3 ? m.b : v;
+  v = srcL == 4 ? m.a : v;
+  v = srcL == 6 ? hs.x : v;
+  v = srcL == 7 ? hs.y : v;
+  v = srcL == 8 ? (m.r + m.g + m.b) * (1.0 / 3.0) : v;
+  return v;
 }
 
 // pow is undefined for a negative base and can yield NaN. The power is taken of the magnitude and
@@ -90,15 +93,22 @@ float signedPow(float x, float e) {
 }
 
 // Exponential easing. easingL numbers follow the "Displacement Easing" popup: 3 in, 4 out, any
-// other value above 1 in and out.
+// other value above 1 in and out. Each curve is a + b * 2^x; the exponent is chosen first so that
+// there is one exp2 per pixel whichever curve is set.
 float ease(float g) {
-  if (easingL == 3) return g == 0.0 ? 0.0 : exp2(10.0 * (g - 1.0));
-  if (easingL == 4) return g == 1.0 ? 1.0 : 1.0 - exp2(-10.0 * g);
-  if (g == 0.0) return 0.0;
-  if (g == 1.0) return 1.0;
   float u = 2.0 * g;
-  if (u < 1.0) return 0.5 * exp2(10.0 * (u - 1.0));
-  return 0.5 * (2.0 - exp2(-10.0 * (u - 1.0)));
+  bool low = u < 1.0;
+  float x = easingL == 3 ? 10.0 * (g - 1.0)
+          : easingL == 4 ? -10.0 * g
+          : low          ? 10.0 * (u - 1.0)
+                         : -10.0 * (u - 1.0);
+  float e = exp2(x);
+  float inOut = low ? 0.5 * e : 0.5 * (2.0 - e);
+  inOut = g == 1.0 ? 1.0 : inOut;
+  float r = easingL == 3 ? e : easingL == 4 ? 1.0 - e : inOut;
+  r = easingL != 4 && g == 0.0 ? 0.0 : r;
+  r = easingL == 4 && g == 1.0 ? 1.0 : r;
+  return r;
 }
 
 vec2 safeScale(vec2 scale) {
@@ -178,21 +188,34 @@ void main() {
   }
 
   // Under chromatic aberration red, green and blue each move by their own amount and all take the
-  // alpha of the plain amount. The extra samples are a loop whose length is the same for every
-  // pixel, so without aberration they cost nothing.
-  int extra = usingCA == 1 ? 3 : 0;
+  // alpha of the plain amount. A software renderer runs the body of every loop and both sides of
+  // every branch, so all samples come from one loop with a single call of Sample: per iteration
+  // it runs once (the plain amount), or four times (red, green, blue, then the plain amount).
+  int per = usingCA == 1 ? 4 : 1;
+  int first = 4 - per;
   vec3 amounts = g * vec3(redMult, greenMult, blueMult);
 
   vec4 A = vec4(0.0);
-  for (int i = 0; i < n; ++i) {
-    vec4 s = Sample(T, g);
-    for (int c = 0; c < extra; ++c) s[c] = Sample(T, amounts[c])[c];
-    s.rgb *= s.a;
-    A += s * w;
-    T.translate += D.translate;
-    T.anchor += D.anchor;
-    T.scale += D.scale;
-    T.rot += D.rot;
+  vec3 shifted = vec3(0.0);
+  int c = first;
+  for (int j = 0; j < n * per; ++j) {
+    float h = c == 0 ? amounts.r : c == 1 ? amounts.g : c == 2 ? amounts.b : g;
+    vec4 t = Sample(T, h);
+    shifted.r = c == 0 ? t.r : shifted.r;
+    shifted.g = c == 1 ? t.g : shifted.g;
+    shifted.b = c == 2 ? t.b : shifted.b;
+    if (c == 3) {
+      vec4 s = vec4(per == 4 ? shifted : t.rgb, t.a);
+      s.rgb *= s.a;
+      A += s * w;
+      T.translate += D.translate;
+      T.anchor += D.anchor;
+      T.scale += D.scale;
+      T.rot += D.rot;
+      c = first;
+    } else {
+      ++c;
+    }
   }
 
   if (A.a > 0.0) A.rgb /= A.a;
