@@ -38,6 +38,10 @@ bool IsAssociatedFormat(const std::string& format_name) {
   return format_name == "openexr";
 }
 
+bool KeepsFloat(const std::string& format_name) {
+  return format_name == "openexr" || format_name == "tiff";
+}
+
 void CheckDimensions(const OIIO::ImageSpec& layout, const std::string& what) {
   if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0)
     throw InputError(what + ": the image is empty");
@@ -141,45 +145,52 @@ void CheckOutputFormat(const std::string& path) {
 bool StoresFloat(const std::string& path) {
   auto writer = CreateWriter(path);
   if (!writer) return false;
-  const std::string name = writer->format_name();
-  return name == "openexr" || name == "tiff";
+  return KeepsFloat(writer->format_name());
 }
 
-bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error) {
-  auto writer = CreateWriter(path);
-  if (!writer) {
+namespace {
+
+// How a file named `path` will be written: its layout and whether colour is stored multiplied
+// by alpha (associated formats, and formats without alpha, which get the image over black).
+struct WritePlan {
+  std::unique_ptr<OIIO::ImageOutput> writer;
+  OIIO::ImageSpec layout;
+  int channels = 4;
+  bool has_alpha = true;
+  bool multiply = false;
+  bool float_out = false;
+};
+
+bool PlanWrite(const std::string& path, int width, int height, int bpc, WritePlan* plan,
+               std::string* error) {
+  plan->writer = CreateWriter(path);
+  if (!plan->writer) {
     *error = "no image format writes files named like this";
     return false;
   }
-  const std::string format = writer->format_name();
-  const bool has_alpha = writer->supports("alpha");
+  const std::string format = plan->writer->format_name();
+  plan->has_alpha = plan->writer->supports("alpha");
   const bool associated = IsAssociatedFormat(format);
-  const int channels = has_alpha ? 4 : 3;
-  const bool float_out = bpc == 32 && StoresFloat(path);
-
-  OIIO::ImageSpec layout(image.width, image.height, channels,
-                         float_out ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
-  if (has_alpha) {
-    layout.alpha_channel = 3;
-    if (!associated) layout.attribute("oiio:UnassociatedAlpha", 1);
+  plan->channels = plan->has_alpha ? 4 : 3;
+  plan->float_out = bpc == 32 && KeepsFloat(format);
+  plan->layout = OIIO::ImageSpec(width, height, plan->channels,
+                                 plan->float_out ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+  if (plan->has_alpha) {
+    plan->layout.alpha_channel = 3;
+    if (!associated) plan->layout.attribute("oiio:UnassociatedAlpha", 1);
   }
+  plan->multiply = associated || !plan->has_alpha;
+  return true;
+}
 
-  // Without alpha in the file, the colour a viewer would show is the image over black.
-  const bool multiply = associated || !has_alpha;
-  std::vector<float> data(static_cast<size_t>(image.width) * image.height * channels);
-  const size_t count = static_cast<size_t>(image.width) * image.height;
-  for (size_t i = 0; i < count; ++i) {
-    const float* src = image.pixels.data() + i * 4;
-    float* dst = data.data() + i * channels;
-    for (int c = 0; c < 3; ++c) dst[c] = multiply ? src[c] * src[3] : src[c];
-    if (has_alpha) dst[3] = src[3];
-  }
-
+// Writes pixels of `type` laid out as `plan` says through a temporary file renamed into place.
+bool WritePlanned(const std::string& path, WritePlan& plan, OIIO::TypeDesc type, const void* pixels,
+                  std::string* error) {
   try {
     TempFile temp(path);
-    if (!writer->open(temp.path(), layout) ||
-        !writer->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !writer->close()) {
-      *error = FirstLine(writer->geterror());
+    if (!plan.writer->open(temp.path(), plan.layout) || !plan.writer->write_image(type, pixels) ||
+        !plan.writer->close()) {
+      *error = FirstLine(plan.writer->geterror());
       return false;
     }
     return temp.Commit(error);
@@ -187,6 +198,47 @@ bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::s
     *error = e.what();
     return false;
   }
+}
+
+}  // namespace
+
+bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error) {
+  WritePlan plan;
+  if (!PlanWrite(path, image.width, image.height, bpc, &plan, error)) return false;
+  const int channels = plan.channels;
+  std::vector<float> data(static_cast<size_t>(image.width) * image.height * channels);
+  const size_t count = static_cast<size_t>(image.width) * image.height;
+  for (size_t i = 0; i < count; ++i) {
+    const float* src = image.pixels.data() + i * 4;
+    float* dst = data.data() + i * channels;
+    for (int c = 0; c < 3; ++c) dst[c] = plan.multiply ? src[c] * src[3] : src[c];
+    if (plan.has_alpha) dst[3] = src[3];
+  }
+  return WritePlanned(path, plan, OIIO::TypeDesc::FLOAT, data.data(), error);
+}
+
+bool WriteHostImage(const std::string& path, const vhost::Image& image, int bpc,
+                    std::string* error) {
+  WritePlan plan;
+  if (!PlanWrite(path, image.width, image.height, bpc, &plan, error)) return false;
+  // An 8-bit render bound for an 8-bit file with straight alpha needs only its channels put in
+  // file order: every byte would come back unchanged from the trip through float. This is the
+  // common case of a sequence, and skips two frame-sized float buffers per frame.
+  if (image.bpc != 8 || plan.float_out || plan.multiply) {
+    return WriteImage(path, FromHostImage(image), bpc, error);
+  }
+  std::vector<uint8_t> data(static_cast<size_t>(image.width) * image.height * 4);
+  uint8_t* dst = data.data();
+  for (int y = 0; y < image.height; ++y) {
+    const uint8_t* src = image.Row(y);
+    for (int x = 0; x < image.width; ++x, src += 4, dst += 4) {
+      dst[0] = src[1];
+      dst[1] = src[2];
+      dst[2] = src[3];
+      dst[3] = src[0];
+    }
+  }
+  return WritePlanned(path, plan, OIIO::TypeDesc::UINT8, data.data(), error);
 }
 
 vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x, int origin_y) {

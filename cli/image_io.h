@@ -43,6 +43,11 @@ bool StoresFloat(const std::string& path);
 // the target is then unchanged.
 bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error);
 
+// The same for a host buffer, as a render returns it; an 8-bit buffer for an 8-bit file that keeps
+// straight alpha is written without conversion.
+bool WriteHostImage(const std::string& path, const vhost::Image& image, int bpc,
+                    std::string* error);
+
 // Conversions to and from the host's ARGB buffers at 8 or 32 bits per channel.
 vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x = 0, int origin_y = 0);
 RgbaImage FromHostImage(const vhost::Image& image);

@@ -53,7 +53,7 @@ void RenderFrames(vhost::Host& host, const SequencePlan& plan, SharedState& stat
       return;
     }
     std::string error;
-    if (!WriteImage(frame.output, FromHostImage(result.output), plan.bpc, &error)) {
+    if (!WriteHostImage(frame.output, result.output, plan.bpc, &error)) {
       Fail(state, job, "cannot write \"" + frame.output + "\": " + error);
       return;
     }
