@@ -23,6 +23,7 @@
 #include "bench/report.h"
 #include "bench/timing.h"
 #include "cgl.h"
+#include "hostapp/frame_memory.h"
 
 extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                              PF_ParamDef* params[], PF_LayerDef* output, void* extra);
@@ -157,6 +158,10 @@ int RunChild(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--peak-child") == 0) return RunChild(argc, argv);
+  // The allocator settings of varnex, so that the effect and the floor both reuse the memory of
+  // their last frame. With the defaults, which of the two renders of a turn finds that memory
+  // still mapped depends on the order of the turn, not on either render.
+  vhost::KeepFreedFrameMemory();
 
   Options opt;
   try {

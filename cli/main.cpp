@@ -2,34 +2,17 @@
 // plug-in. Exit status: 0 done, 1 the plug-in failed, 2 bad input (see errors.h).
 #include <cstdio>
 #include <exception>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "cli/args.h"
 #include "cli/errors.h"
 #include "cli/host_session.h"
 #include "cli/info_commands.h"
 #include "cli/render_command.h"
-
-namespace {
-
-// Every frame of a sequence allocates and frees the same frame-sized buffers, ours and the GL
-// driver's. By default the C library hands large freed blocks back to the kernel, which must map
-// and zero them again for the next frame; keeping up to half a gigabyte of them makes a frame
-// reuse the last frame's memory.
-void KeepFreedFrameMemory() {
-#if defined(__GLIBC__)
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest the library accepts
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
-#endif
-}
-
-}  // namespace
+#include "hostapp/frame_memory.h"
 
 int main(int argc, char** argv) {
   using namespace vcli;
-  KeepFreedFrameMemory();
+  vhost::KeepFreedFrameMemory();
   CommandLine command;
   if (int status = ParseCommandLine(argc, argv, &command); status >= 0) return status;
   try {
