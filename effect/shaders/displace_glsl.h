@@ -93,8 +93,8 @@ float signedPow(float x, float e) {
 }
 
 // Exponential easing. easingL numbers follow the "Displacement Easing" popup: 3 in, 4 out, any
-// other value above 1 in and out. Each curve is a + b * 2^x; the exponent is chosen first so that
-// there is one exp2 per pixel whichever curve is set.
+// other value above 1 in and out. Every curve is made from one power of two; its exponent is
+// chosen first, so there is one exp2 per pixel whichever curve is set.
 float ease(float g) {
   float u = 2.0 * g;
   bool low = u < 1.0;
