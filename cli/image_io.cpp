@@ -200,11 +200,9 @@ bool WritePlanned(const std::string& path, WritePlan& plan, OIIO::TypeDesc type,
   }
 }
 
-}  // namespace
-
-bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error) {
-  WritePlan plan;
-  if (!PlanWrite(path, image.width, image.height, bpc, &plan, error)) return false;
+// Writes straight float colour, multiplied by alpha where the plan asks for it.
+bool WriteStraightFloat(const std::string& path, WritePlan& plan, const RgbaImage& image,
+                        std::string* error) {
   const int channels = plan.channels;
   std::vector<float> data(static_cast<size_t>(image.width) * image.height * channels);
   const size_t count = static_cast<size_t>(image.width) * image.height;
@@ -217,6 +215,14 @@ bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::s
   return WritePlanned(path, plan, OIIO::TypeDesc::FLOAT, data.data(), error);
 }
 
+}  // namespace
+
+bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error) {
+  WritePlan plan;
+  if (!PlanWrite(path, image.width, image.height, bpc, &plan, error)) return false;
+  return WriteStraightFloat(path, plan, image, error);
+}
+
 bool WriteHostImage(const std::string& path, const vhost::Image& image, int bpc,
                     std::string* error) {
   WritePlan plan;
@@ -225,7 +231,7 @@ bool WriteHostImage(const std::string& path, const vhost::Image& image, int bpc,
   // file order: every byte would come back unchanged from the trip through float. This is the
   // common case of a sequence, and skips two frame-sized float buffers per frame.
   if (image.bpc != 8 || plan.float_out || plan.multiply) {
-    return WriteImage(path, FromHostImage(image), bpc, error);
+    return WriteStraightFloat(path, plan, FromHostImage(image), error);
   }
   std::vector<uint8_t> data(static_cast<size_t>(image.width) * image.height * 4);
   uint8_t* dst = data.data();
