@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test test-asan test-tsan demo bench clean
+.PHONY: all deps test-deps configure build test test-asan test-tsan fuzz demo bench clean
 
 # The sanitizer build: AddressSanitizer (with leak checking) and UndefinedBehaviorSanitizer, in a
 # folder of its own. Any report fails the run. Leaks inside the GL driver stack are suppressed by
@@ -21,13 +21,20 @@ TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
 
 all: build
 
+# What the product needs, and what only the tests, benchmarks and fuzzers need on top.
 deps:
 	@scripts/install-deps
 
+test-deps:
+	@scripts/install-deps --test
+
+# Configured once with whatever is installed; `configure` then insists on the test programs,
+# so a tree first configured by `make demo` (product packages only) gains them.
 $(BUILD_DIR)/CMakeCache.txt:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-configure: deps $(BUILD_DIR)/CMakeCache.txt
+configure: test-deps $(BUILD_DIR)/CMakeCache.txt
+	@cmake -S . -B $(BUILD_DIR) -DVARNEX_TESTS=ON >/dev/null
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -36,25 +43,33 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory test-asan
 
+# The libFuzzer targets alone, built and run for their bounded time.
+fuzz: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target varnex_fuzzers
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -R '^fuzz_'
+
 $(ASAN_DIR)/CMakeCache.txt:
-	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_SANITIZE=address,undefined
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_SANITIZE=address,undefined \
+	  -DVARNEX_TESTS=ON
 
 # Test discovery runs the test programs while building, so they see the same options.
-test-asan: deps $(ASAN_DIR)/CMakeCache.txt
+test-asan: test-deps $(ASAN_DIR)/CMakeCache.txt
 	$(SANITIZER_ENV) cmake --build $(ASAN_DIR) -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
 $(TSAN_DIR)/CMakeCache.txt:
-	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_SANITIZE=thread \
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_SANITIZE=thread -DVARNEX_TESTS=ON \
 	  "-DVARNEX_TEST_AREAS=reliability;render;cgl"
 
-test-tsan: deps $(TSAN_DIR)/CMakeCache.txt
+test-tsan: test-deps $(TSAN_DIR)/CMakeCache.txt
 	$(TSAN_ENV) cmake --build $(TSAN_DIR) -j $(JOBS) --target test_reliability test_render test_cgl
 	$(TSAN_ENV) $(TSAN_DIR)/bin/test_reliability --gtest_filter='StressTest.*:ModuleLifetimeTest.*'
 	$(TSAN_ENV) $(TSAN_DIR)/bin/test_render
 	$(TSAN_ENV) $(TSAN_DIR)/bin/test_cgl
 
-demo: build
+# The command and the module only: no test program, benchmark or fuzzer.
+demo: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target varnex varnex-effect
 	@scripts/demo $(BUILD_DIR)
 
 # BENCH_ARGS passes options through, e.g. make bench BENCH_ARGS=--quick (see varnex-bench --help).
