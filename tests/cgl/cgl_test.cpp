@@ -17,6 +17,8 @@
 #include <string>
 #include <thread>
 
+#include "support/scoped_env.h"
+
 namespace {
 
 using ::testing::HasSubstr;
@@ -286,27 +288,6 @@ void ExpectCleanRunInFreshProcess(std::string (*body)()) {
       },
       ::testing::ExitedWithCode(0), "");
 }
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // What must hold when no display can be opened; `reason` is expected in the error text.
 std::string CheckEveryCallFailsCleanly(const char* reason) {

@@ -13,15 +13,7 @@
 #include "gl/context.h"
 #include "gl/fbo.h"
 #include "gl/program.h"
-
-// Both printf and std::cout write the diagnostics.
-inline std::string CaptureOutput(const std::function<void()>& action) {
-  testing::internal::CaptureStdout();
-  action();
-  std::cout.flush();
-  fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
+#include "support/output_capture.h"
 
 class GLTest : public testing::Test {
  protected:

@@ -12,21 +12,12 @@
 #include <string>
 
 #include "gl/context.h"
+#include "support/effect_main.h"
 #include "support/host_fixture.h"
-
-// The entry of the effect linked into this test from the static library.
-extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                             PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+#include "support/output_capture.h"
+#include "support/scoped_env.h"
 
 namespace {
-
-std::string CaptureOutput(const std::function<void()>& action) {
-  testing::internal::CaptureStdout();
-  action();
-  std::cout.flush();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
-}
 
 EGLContext CurrentEglContext() {
   eglBindAPI(EGL_OPENGL_API);
@@ -163,27 +154,6 @@ TEST(GlobalSetupInProcess, PutsBackTheCallersContextAndTearDownLeavesNone) {
   DeleteContext(caller);
   SetCurrentContext(nullptr);
 }
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value, 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // What must hold when no GL context can be made; returns the problems found.
 std::string CheckSetupWithoutGL() {

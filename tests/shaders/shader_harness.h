@@ -21,6 +21,7 @@
 #include "gl/program.h"
 #include "gl/quad.h"
 #include "gl/uniforms.h"
+#include "support/output_capture.h"
 
 using Px = std::array<float, 4>;
 
@@ -68,15 +69,6 @@ void ExpectImage(const Image& actual, Expected expected, float tolerance) {
           << "at (" << x << ", " << y << ")";
     }
   }
-}
-
-// Standard output written during `action`; the runtime prints with both printf and std::cout.
-inline std::string CaptureOutput(const std::function<void()>& action) {
-  testing::internal::CaptureStdout();
-  action();
-  std::cout.flush();
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
 }
 
 // One context with the effect's five programs for a whole test suite.
