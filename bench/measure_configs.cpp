@@ -22,15 +22,30 @@ void CheckWritten(const vhost::Image& output, const std::string& name) {
   throw std::runtime_error(name + ": the render left the output unwritten");
 }
 
+// The layers of one configuration, and the passes the floor runs over them.
+struct Layers {
+  Layers(const Config& config, const Frame& frame)
+      : input(MakeInputLayer(frame.width, frame.height, config.bpc)),
+        map(config.map_layer ? MakeMapLayer(frame.width, frame.height, config.bpc)
+                             : vhost::Image()),
+        has_map(config.map_layer),
+        plan(PlanFor(config, frame.width, frame.height)) {}
+  const vhost::Image* Map() const { return has_map ? &map : nullptr; }
+
+  vhost::Image input;
+  vhost::Image map;
+  bool has_map;
+  PassPlan plan;
+};
+
 }  // namespace
 
 ConfigResult MeasureConfig(EffectRunner& effect, GLFloor& floor, const Config& config,
                            const Frame& frame, int warmup, int reps) {
-  const vhost::Image input = MakeInputLayer(frame.width, frame.height, config.bpc);
-  vhost::Image map;
-  if (config.map_layer) map = MakeMapLayer(frame.width, frame.height, config.bpc);
-  const vhost::Image* map_ptr = config.map_layer ? &map : nullptr;
-  const PassPlan plan = PlanFor(config, frame.width, frame.height);
+  const Layers layers(config, frame);
+  const vhost::Image& input = layers.input;
+  const vhost::Image* map_ptr = layers.Map();
+  const PassPlan& plan = layers.plan;
   effect.Apply(config);
 
   std::vector<double> ours, gl, floor_ms, ours_cpu, floor_cpu;
@@ -73,11 +88,10 @@ ConfigResult MeasureConfig(EffectRunner& effect, GLFloor& floor, const Config& c
 
 Profile ProfileConfig(EffectRunner& effect, GLFloor& floor, const Config& config,
                       const Frame& frame, int reps) {
-  const vhost::Image input = MakeInputLayer(frame.width, frame.height, config.bpc);
-  vhost::Image map;
-  if (config.map_layer) map = MakeMapLayer(frame.width, frame.height, config.bpc);
-  const vhost::Image* map_ptr = config.map_layer ? &map : nullptr;
-  const PassPlan plan = PlanFor(config, frame.width, frame.height);
+  const Layers layers(config, frame);
+  const vhost::Image& input = layers.input;
+  const vhost::Image* map_ptr = layers.Map();
+  const PassPlan& plan = layers.plan;
   effect.Apply(config);
 
   std::vector<GLTraceCounts> ours, floors;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -88,48 +89,34 @@ struct ThreadState {
 
 thread_local ThreadState t_state;
 
+// The errors are numbered from kCGLBadAttribute without gaps, so their texts are a table.
+constexpr const char* kBadTexts[] = {
+    "unknown pixel format attribute",        // kCGLBadAttribute
+    "unknown property",                      // kCGLBadProperty
+    "invalid pixel format",                  // kCGLBadPixelFormat
+    "invalid renderer information",          // kCGLBadRendererInfo
+    "invalid context",                       // kCGLBadContext
+    "invalid drawable",                      // kCGLBadDrawable
+    "no usable display",                     // kCGLBadDisplay
+    "context in the wrong state",            // kCGLBadState
+    "invalid value",                         // kCGLBadValue
+    "contexts or formats do not match",      // kCGLBadMatch
+    "invalid enumerant",                     // kCGLBadEnumeration
+    "invalid offscreen drawable",            // kCGLBadOffScreen
+    "invalid fullscreen drawable",           // kCGLBadFullScreen
+    "invalid window",                        // kCGLBadWindow
+    "invalid pointer",                       // kCGLBadAddress
+    "invalid code module",                   // kCGLBadCodeModule
+    "out of memory",                         // kCGLBadAlloc
+    "no connection to the graphics system",  // kCGLBadConnection
+};
+static_assert(std::size(kBadTexts) == kCGLBadConnection - kCGLBadAttribute + 1);
+
 const char* BaseText(CGLError error) {
-  switch (error) {
-    case kCGLNoError:
-      return "no error";
-    case kCGLBadAttribute:
-      return "unknown pixel format attribute";
-    case kCGLBadProperty:
-      return "unknown property";
-    case kCGLBadPixelFormat:
-      return "invalid pixel format";
-    case kCGLBadRendererInfo:
-      return "invalid renderer information";
-    case kCGLBadContext:
-      return "invalid context";
-    case kCGLBadDrawable:
-      return "invalid drawable";
-    case kCGLBadDisplay:
-      return "no usable display";
-    case kCGLBadState:
-      return "context in the wrong state";
-    case kCGLBadValue:
-      return "invalid value";
-    case kCGLBadMatch:
-      return "contexts or formats do not match";
-    case kCGLBadEnumeration:
-      return "invalid enumerant";
-    case kCGLBadOffScreen:
-      return "invalid offscreen drawable";
-    case kCGLBadFullScreen:
-      return "invalid fullscreen drawable";
-    case kCGLBadWindow:
-      return "invalid window";
-    case kCGLBadAddress:
-      return "invalid pointer";
-    case kCGLBadCodeModule:
-      return "invalid code module";
-    case kCGLBadAlloc:
-      return "out of memory";
-    case kCGLBadConnection:
-      return "no connection to the graphics system";
-  }
-  return "unknown error";
+  if (error == kCGLNoError) return "no error";
+  const int slot = static_cast<int>(error) - kCGLBadAttribute;
+  if (slot < 0 || slot >= static_cast<int>(std::size(kBadTexts))) return "unknown error";
+  return kBadTexts[slot];
 }
 
 const char* EglErrorName(EGLint code) {

@@ -1,6 +1,7 @@
 // The global GL record built at global setup and torn down at global setdown, through our host.
 #include <epoxy/egl.h>
 #include <epoxy/gl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gl/context.h"
 #include "support/effect_main.h"
@@ -18,6 +20,10 @@
 #include "support/scoped_env.h"
 
 namespace {
+
+using ::testing::Each;
+using ::testing::Eq;
+using ::testing::Ne;
 
 EGLContext CurrentEglContext() {
   eglBindAPI(EGL_OPENGL_API);
@@ -32,6 +38,12 @@ LocalGLStruct* Record(vhost::Host& host) {
 std::string DriverText(GLenum name) {
   const char* text = reinterpret_cast<const char*>(glGetString(name));
   return std::string(text ? text : "").substr(0, 99);
+}
+
+// The five programs of a record, in the order the effect builds them.
+std::vector<GLuint> Programs(const LocalGLStruct& record) {
+  const auto& p = record.programs;
+  return {p.swizzleInProgram, p.displaceProgram, p.blurWProgram, p.blurHProgram, p.identityProgram};
 }
 
 bool Terminated(const char (&field)[100]) {
@@ -51,11 +63,7 @@ TEST_F(GlobalSetupTest, BuildsAContextWithFiveProgramsAndTheDriverTexts) {
   const LocalGLStruct* record = Record(host());
   ASSERT_NE(record, nullptr);
   EXPECT_NE(record->ctx, nullptr);
-  EXPECT_NE(record->programs.swizzleInProgram, 0u);
-  EXPECT_NE(record->programs.displaceProgram, 0u);
-  EXPECT_NE(record->programs.blurWProgram, 0u);
-  EXPECT_NE(record->programs.blurHProgram, 0u);
-  EXPECT_NE(record->programs.identityProgram, 0u);
+  EXPECT_THAT(Programs(*record), Each(Ne(0u)));
   ASSERT_TRUE(Terminated(record->glVersion) && Terminated(record->glVendor) &&
               Terminated(record->glRenderer) && Terminated(record->glslVersion));
 
@@ -82,11 +90,7 @@ TEST_F(GlobalSetupTest, TearDownDeletesTheRecordsObjectsOnce) {
   const LocalGLStruct* record = Record(host());
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record->ctx, nullptr);
-  EXPECT_EQ(record->programs.swizzleInProgram, 0u);
-  EXPECT_EQ(record->programs.displaceProgram, 0u);
-  EXPECT_EQ(record->programs.blurWProgram, 0u);
-  EXPECT_EQ(record->programs.blurHProgram, 0u);
-  EXPECT_EQ(record->programs.identityProgram, 0u);
+  EXPECT_THAT(Programs(*record), Each(Eq(0u)));
   // A second tear-down finds nothing left to delete.
   EXPECT_EQ(CaptureOutput([&] { err = host().GlobalSetdown(); }), "");
   EXPECT_EQ(err, PF_Err_NONE);
