@@ -16,18 +16,9 @@ int Factor(AntiAliasing aa) {
   return 1;
 }
 
-const char* Label(AntiAliasing aa) {
-  switch (aa) {
-    case AntiAliasing::k2x:
-      return "aa2x";
-    case AntiAliasing::k4x:
-      return "aa4x";
-    case AntiAliasing::k8x:
-      return "aa8x";
-    case AntiAliasing::kNone:
-      break;
-  }
-  return "aaNone";
+std::string Label(AntiAliasing aa) {
+  const int factor = Factor(aa);
+  return factor == 1 ? "aaNone" : "aa" + std::to_string(factor) + "x";
 }
 
 std::string Config::Name() const {

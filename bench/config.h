@@ -10,7 +10,7 @@ namespace vbench {
 enum class AntiAliasing { kNone = 1, k2x = 3, k4x = 4, k8x = 5 };
 
 int Factor(AntiAliasing aa);
-const char* Label(AntiAliasing aa);
+std::string Label(AntiAliasing aa);
 
 struct Config {
   int bpc = 8;
