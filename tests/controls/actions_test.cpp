@@ -1,57 +1,19 @@
 // The buttons' actions through the real module: resets as one undo step each, and the link
 // buttons' page commands, seen through a stand-in for the system's page opener.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "controls/controls_fixture.h"
+#include "support/page_opener.h"
 
 namespace {
-
-#ifdef __APPLE__
-constexpr const char* kOpener = "open";
-#else
-constexpr const char* kOpener = "xdg-open";
-#endif
 
 using Writes = std::vector<std::pair<int, double>>;
 
 class ActionsTest : public ControlsTest {
  protected:
-  void SetUp() override {
-    ControlsTest::SetUp();
-    // A stand-in opener first on PATH logs its arguments instead of starting a browser.
-    char dir_template[] = "/tmp/varnex-opener-XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    dir_ = dir_template;
-    log_ = dir_ + "/opened.log";
-    const std::string script = dir_ + "/" + kOpener;
-    std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << log_ << "'\n";
-    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
-    const char* path = std::getenv("PATH");
-    old_path_ = path ? path : "";
-    setenv("PATH", (dir_ + ":" + old_path_).c_str(), 1);
-  }
-
-  void TearDown() override {
-    setenv("PATH", old_path_.c_str(), 1);
-    std::filesystem::remove_all(dir_);
-    ControlsTest::TearDown();
-  }
-
-  std::string Opened() {
-    std::ifstream in(log_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Opened() const { return opener_.Opened(); }
 
   // Moves every value the resets write away from its default.
   void Disturb() {
@@ -71,9 +33,7 @@ class ActionsTest : public ControlsTest {
     c.SetValue(PARAM_ITERATIONS, 7);
   }
 
-  std::string dir_;
-  std::string log_;
-  std::string old_path_;
+  PageOpenerStub opener_;
 };
 
 struct ResetCase {
