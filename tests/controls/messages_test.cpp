@@ -7,30 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "params/message_observer.h"
+#include "support/message_capture.h"
 
 namespace {
-
-std::vector<std::string> received;
-
-void Record(const std::string& text) {
-  received.push_back(text);
-}
 
 class MessagesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    received.clear();
-    SetMessageObserver(Record);
     std::memset(&out_, 0x5A, sizeof out_);
     untouched_ = out_;
   }
   void TearDown() override {
-    SetMessageObserver(nullptr);
     // The sink shows nothing: the host's return message and every other field stay as they were.
     EXPECT_EQ(std::memcmp(&out_, &untouched_, sizeof out_), 0);
   }
 
+  MessageCapture messages_;
   PF_OutData out_;
   PF_OutData untouched_;
 };
@@ -39,7 +31,7 @@ TEST_F(MessagesTest, ErrorCodesFollowTheMessage) {
   SendMessageAppendErr("error on param checkout", &out_, 512, 0);
   SendMessageAppendErr("error on buffer checkout", &out_, 0, 0);
   SendMessageAppendErr("error on local_render_data.get()", &out_, -1, 517);
-  EXPECT_EQ(received,
+  EXPECT_EQ(messages_.Take(),
             (std::vector<std::string>{"error on param checkout err 512 err2 0",
                                       "error on buffer checkout err 0 err2 0",
                                       "error on local_render_data.get() err -1 err2 517"}));
@@ -47,16 +39,16 @@ TEST_F(MessagesTest, ErrorCodesFollowTheMessage) {
 
 TEST_F(MessagesTest, AnInterruptedRenderSendsNothing) {
   SendMessageAppendErr("error on buffer checkout", &out_, PF_Interrupt_CANCEL, 0);
-  EXPECT_TRUE(received.empty());
+  EXPECT_TRUE(messages_.Take().empty());
   // An interruption together with a second failure is still worth a message.
   SendMessageAppendErr("error on buffer checkout", &out_, PF_Interrupt_CANCEL, 1);
-  EXPECT_EQ(received, std::vector<std::string>{"error on buffer checkout err 517 err2 1"});
+  EXPECT_EQ(messages_.Take(), std::vector<std::string>{"error on buffer checkout err 517 err2 1"});
 }
 
 TEST_F(MessagesTest, SendMessagePassesTheTextUnchanged) {
   SendMessage("plain text", &out_);
   SendMessage("", nullptr);
-  EXPECT_EQ(received, (std::vector<std::string>{"plain text", ""}));
+  EXPECT_EQ(messages_.Take(), (std::vector<std::string>{"plain text", ""}));
 }
 
 }  // namespace
