@@ -1,5 +1,5 @@
-// Shared pieces of the render tests: a host with the effect set up, small test images, and a CPU
-// model of the simplest displacement (a translation by a constant amount) as an oracle.
+// Shared pieces of the render tests: a host with the effect set up, and a CPU model of the
+// simplest displacement (a translation by a constant amount) as an oracle.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,35 +13,14 @@
 #include "hostapp/host.h"
 #include "params/param_ids.h"
 #include "support/host_fixture.h"
+#include "support/test_images.h"
 
 namespace rtest {
 
-// A deterministic, non-uniform picture. Every pixel is opaque; colours vary in x and y so shifts
-// and flips show.
-inline vhost::Image Pattern(int w, int h, int bpc) {
-  vhost::Image img = vhost::Image::Make(w, h, bpc);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      img.Set(x, y, 0, 1.0f);
-      img.Set(x, y, 1, static_cast<float>((x * 37 + y * 11) % 256) / 255.0f);
-      img.Set(x, y, 2, static_cast<float>((y * 53 + x * 3) % 256) / 255.0f);
-      img.Set(x, y, 3, static_cast<float>((x * y * 7 + 29) % 256) / 255.0f);
-    }
-  return img;
-}
-
-inline vhost::Image Uniform(int w, int h, int bpc, float a, float r, float g, float b,
-                            int origin_x = 0, int origin_y = 0) {
-  vhost::Image img = vhost::Image::Make(w, h, bpc, origin_x, origin_y);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      img.Set(x, y, 0, a);
-      img.Set(x, y, 1, r);
-      img.Set(x, y, 2, g);
-      img.Set(x, y, 3, b);
-    }
-  return img;
-}
+using testimg::MaxDifference;
+using testimg::Pattern;
+using testimg::SamePixels;
+using testimg::Uniform;
 
 // Wrap of an integer texel coordinate for the four edge modes ("None" returns -1 outside).
 enum class Edge { kNone, kRepeat, kMirror, kClamp };
@@ -69,25 +48,6 @@ inline float Shifted(const vhost::Image& in, int x, int y, int c, int dx, int dy
   int sy = WrapIndex(y - dy, in.height, edge);
   if (sx < 0 || sy < 0) return 0.0f;
   return in.Get(sx, sy, c);
-}
-
-// Largest difference between two images of the same size over all channels.
-inline float MaxDifference(const vhost::Image& a, const vhost::Image& b) {
-  float worst = 0;
-  for (int y = 0; y < a.height; ++y)
-    for (int x = 0; x < a.width; ++x)
-      for (int c = 0; c < 4; ++c)
-        worst = std::max(worst, std::fabs(a.Get(x, y, c) - b.Get(x, y, c)));
-  return worst;
-}
-
-// Pixels only, ignoring row padding.
-inline bool SamePixels(const vhost::Image& a, const vhost::Image& b) {
-  if (a.width != b.width || a.height != b.height || a.bpc != b.bpc) return false;
-  for (int y = 0; y < a.height; ++y)
-    if (std::memcmp(a.Row(y), b.Row(y), static_cast<size_t>(a.width) * a.PixelBytes()) != 0)
-      return false;
-  return true;
 }
 
 // A host with the effect's global data and controls set up. Renders default to no
