@@ -1,4 +1,4 @@
-// A current context per test, captured standard output, and small buffers and shaders.
+// Small host buffers and shaders for the tests of the GL layer.
 #pragma once
 
 #include <epoxy/gl.h>
@@ -13,25 +13,8 @@
 #include "gl/context.h"
 #include "gl/fbo.h"
 #include "gl/program.h"
+#include "support/gl_fixture.h"
 #include "support/output_capture.h"
-
-class GLTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ctx_ = CreateContext(nullptr, nullptr);
-    ASSERT_NE(ctx_, nullptr) << "no GL context on platform " << cgl::PlatformName();
-    SetCurrentContext(ctx_);
-    ASSERT_EQ(GetCurrentContext(), ctx_);
-  }
-  void TearDown() override {
-    if (ctx_ != nullptr) {
-      EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << "GL error left by the test";
-    }
-    DeleteContext(ctx_);
-  }
-
-  CGLContextObj ctx_ = nullptr;
-};
 
 inline constexpr const char* kQuadVertexShader = R"(#version 330
 in vec4 vertex;
