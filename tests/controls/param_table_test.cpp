@@ -6,6 +6,7 @@
 
 #include "controls/controls_fixture.h"
 #include "gl/context.h"
+#include "params/popups.h"
 
 namespace {
 
@@ -240,13 +241,13 @@ TEST_F(ParamTableTest, OtherKindsStartAtTheirDefaults) {
 }
 
 TEST_F(ParamTableTest, MapInterpretationReadsLegacyOnlyInProjectsOlderThanTheControl) {
-  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), 1);
+  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), kMapInterpretationStandard);
 
   host().controls().set_old_project_indices({PARAM_MAP_INTERPRETATION, PARAM_DISPLACEMENT_EASING});
   ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
-  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), 2);
+  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), kMapInterpretationLegacy);
   // A control without the old-projects flag starts at its default in an old project too.
-  EXPECT_EQ(value(PARAM_DISPLACEMENT_EASING), 1);
+  EXPECT_EQ(value(PARAM_DISPLACEMENT_EASING), kEasingNone);
 }
 
 TEST_F(ParamTableTest, HostKeepsItsOwnCopyOfEveryString) {

@@ -93,14 +93,14 @@ class SnapshotTest : public ::testing::Test {
     in_.downsample_x = {1, 2};
     world_ = Layer(320, 180);
     p_.inputWorld = &world_;
-    snap_[PARAM_MAP_INTERPRETATION].u.pd.value = 2;
+    snap_[PARAM_MAP_INTERPRETATION].u.pd.value = kMapInterpretationLegacy;
     snap_[PARAM_ITERATIONS].u.sd.value = 1;
-    snap_[PARAM_CHANNEL].u.pd.value = 8;
-    snap_[PARAM_EDGE_BEHAVIOR].u.pd.value = 4;
-    snap_[PARAM_ANTI_ALIASING].u.pd.value = 4;
+    snap_[PARAM_CHANNEL].u.pd.value = kChannelLuminance;
+    snap_[PARAM_EDGE_BEHAVIOR].u.pd.value = kEdgeMirrorRepeat;
+    snap_[PARAM_ANTI_ALIASING].u.pd.value = kAntiAliasing4x;
     snap_[PARAM_MAP_SOFTNESS].u.fs_d.value = 5;
     snap_[PARAM_MAP_MIX_INPUT].u.fs_d.value = 25;
-    snap_[PARAM_DISPLACEMENT_EASING].u.pd.value = 4;
+    snap_[PARAM_DISPLACEMENT_EASING].u.pd.value = kEasingOut;
     snap_[PARAM_CA_RED].u.fs_d.value = 1.0005;
     snap_[PARAM_CA_GREEN].u.fs_d.value = 1;
     snap_[PARAM_CA_BLUE].u.fs_d.value = 1;
@@ -131,7 +131,7 @@ TEST_F(SnapshotTest, ConvertsControlsToShaderUnits) {
 }
 
 TEST_F(SnapshotTest, UnknownPopupValuesFallBackToSafeDefaults) {
-  snap_[PARAM_EDGE_BEHAVIOR].u.pd.value = 2;  // the separator
+  snap_[PARAM_EDGE_BEHAVIOR].u.pd.value = kEdgeGap;  // the separator
   snap_[PARAM_ANTI_ALIASING].u.pd.value = 9;
   FillFromSnapshot(snap_, &in_, &p_);
   EXPECT_EQ(p_.wrapMode, 0x812Du);  // clamp to border
