@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "host/handlers.h"
-#include "host/suite_handler.h"
+#include "hostkit/suite_handler.h"
+#include "params/param_handlers.h"
 #include "params/param_ids.h"
 #include "params/param_table.h"
 

@@ -1,23 +1,22 @@
 // The render: checks the layers out, snapshots the controls, takes the transforms at the two
 // shutter times, and then, under the process-wide GL lock and on the thread's own context, runs
 // the pass chain into float framebuffers and reads the result back into the host's output.
+#include "render/smart_render.h"
+
 #include <cstring>
 #include <mutex>
 
 #include "gl/context.h"
-#include "host/handlers.h"
-#include "host/suite_handler.h"
+#include "hostkit/checkout_ids.h"
+#include "hostkit/suite_handler.h"
 #include "params/messages.h"
 #include "params/param_ids.h"
 #include "render/my_params.h"
 #include "render/passes.h"
 #include "render/snapshot.h"
-#include "shaders/sources.h"
 
 namespace {
 
-constexpr A_long kInputCheckoutId = 0;
-constexpr A_long kMapCheckoutId = 1;
 constexpr int kFirstSnapshotIndex = PARAM_CHANNEL;
 
 // The seven controls read at both shutter times, in snapshot order.

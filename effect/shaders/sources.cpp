@@ -1,5 +1,4 @@
-// Definitions in one translation unit so that load-time initialisation builds them in this order:
-// the seven sources, then the lock.
+// Definitions in one translation unit so that load-time initialisation builds them in order.
 #include "shaders/sources.h"
 
 #include "shaders/glsl.h"
@@ -11,5 +10,3 @@ const std::string identity = kIdentitySource;
 const std::string displace = kDisplaceSource;
 const std::string blurW = kBlurWSource;
 const std::string blurH = kBlurHSource;
-
-std::recursive_mutex globalMutex;

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "host/rects.h"
+#include "hostkit/rects.h"
 #include "params/param_ids.h"
 #include "params/popups.h"
 #include "render/displace_uniforms.h"
