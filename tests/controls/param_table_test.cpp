@@ -1,6 +1,7 @@
 // The declared controls as the host receives them. Saved projects store controls by id and the
 // effect addresses them by index, so the expectations here are written out independently.
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,38 @@ TEST_F(ParamTableTest, PopupsCountEveryEntryAndStartAtTheirDefaults) {
     EXPECT_EQ(record.u.pd.num_choices, want.count);
     EXPECT_EQ(record.u.pd.dephault, want.dephault);
     EXPECT_EQ(record.u.pd.value, want.dephault);
+  }
+}
+
+// A named popup value is the position of its entry in the text the panel shows.
+TEST_F(ParamTableTest, PopupConstantsNameTheirEntries) {
+  struct Named {
+    int index, value;
+    const char* entry;
+  };
+  const Named names[] = {
+      {PARAM_CHANNEL, kChannelRed, "Red"},
+      {PARAM_CHANNEL, kChannelGap, "(-"},
+      {PARAM_CHANNEL, kChannelLuminance, "Luminance"},
+      {PARAM_DISPLACEMENT_EASING, kEasingGap, "(-"},
+      {PARAM_DISPLACEMENT_EASING, kEasingInOut, "Ease In & Out"},
+      {PARAM_MAP_INTERPRETATION, kMapInterpretationLegacy, "Legacy"},
+      {PARAM_EDGE_BEHAVIOR, kEdgeGap, "(-"},
+      {PARAM_EDGE_BEHAVIOR, kEdgeEdgeRepeat, "Edge Repeat"},
+      {PARAM_ANTI_ALIASING, kAntiAliasingGap, "(-"},
+      {PARAM_ANTI_ALIASING, kAntiAliasing2x, "2x"},
+      {PARAM_ANTI_ALIASING, kAntiAliasing8x, "8x"},
+      {PARAM_VIEW, kViewResult, "Result"},
+      {PARAM_CACHING_BEHAVIOR, kCachingStill, "Still"},
+      {PARAM_MODE, kModeGradientRamp, "Gradient Ramp"},
+  };
+  for (const Named& want : names) {
+    const PF_ParamDef record = host().controls().RecordAt(want.index, 0);
+    std::vector<std::string> entries;
+    std::stringstream text(record.u.pd.u.namesptr);
+    for (std::string entry; std::getline(text, entry, '|');) entries.push_back(entry);
+    ASSERT_LE(want.value, static_cast<int>(entries.size())) << want.entry;
+    EXPECT_EQ(entries[want.value - 1], want.entry);
   }
 }
 
