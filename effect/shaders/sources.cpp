@@ -8,5 +8,5 @@ const std::string vert = kVertSource;
 const std::string vertIdentity = kVertIdentitySource;
 const std::string identity = kIdentitySource;
 const std::string displace = kDisplaceSource;
-const std::string blurW = kBlurWSource;
-const std::string blurH = kBlurHSource;
+const std::string blurW = std::string(kBlurHeadSource) + kBlurWStep + kBlurTailSource;
+const std::string blurH = std::string(kBlurHeadSource) + kBlurHStep + kBlurTailSource;
