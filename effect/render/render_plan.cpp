@@ -36,7 +36,7 @@ RenderPlan PlanRender(const myParams& p, int max_texture_size) {
   // and the rest must read as transparent black.
   plan.hasMapTarget = p.usingAuxTex || plan.blurs;
   plan.upload = LayerSized(p, GL_LINEAR, false);
-  plan.input = LayerSized(p, InputFilter(p.antiAliasing != kAntiAliasingNone), false);
+  plan.input = LayerSized(p, GL_LINEAR, false);
   plan.map = LayerSized(p, GL_LINEAR, p.usingAuxTex);
   if (plan.placesMap) {
     plan.mapUpload = {static_cast<uint32_t>(p.mapWorld->width),
@@ -51,6 +51,7 @@ RenderPlan PlanRender(const myParams& p, int max_texture_size) {
 
 void SetSupersampling(const myParams& p, float factor, RenderPlan* plan) {
   plan->factor = factor;
+  plan->input.filter = InputFilter(p.antiAliasing != kAntiAliasingNone);
   const auto width = static_cast<uint32_t>(p.resolution.x * factor);
   const auto height = static_cast<uint32_t>(p.resolution.y * factor);
   // A pixel-replicating upscale into the first, a bilinear downscale out of the second.

@@ -36,6 +36,7 @@ struct RenderPlan {
 // the supersampled targets fit within `max_texture_size` texels. Makes no GL call.
 RenderPlan PlanRender(const myParams& params, int max_texture_size);
 
-// Sets the plan's factor and sizes its supersampled targets to match. `factor` is the plan's own
-// halved, as a render does when the GL could not allocate the larger targets.
+// Sets the plan's factor and the targets that follow it: the two supersampled ones and the
+// input's filter. `factor` is the plan's own halved, as a render does when the GL could not
+// allocate the larger targets.
 void SetSupersampling(const myParams& params, float factor, RenderPlan* plan);
