@@ -5,15 +5,13 @@
 #include <cstring>
 #include <memory>
 
+#include "effect/hostkit/checkout_ids.h"
 #include "hostapp/host.h"
 #include "hostapp/suites.h"
 
 namespace vhost {
 
 namespace {
-
-constexpr A_long kInputCheckoutId = 0;
-constexpr A_long kMapCheckoutId = 1;
 
 // Integer ceiling of n × num / den, at least 1 for a non-empty n.
 int Scaled(int n, const PF_RationalScale& s) {

@@ -11,6 +11,8 @@ const CGLPixelFormatAttribute attributes_default[4] = {
 
 thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
 
+std::recursive_mutex globalMutex;
+
 CGLContextObj CreateContext(CGLContextObj share, const CGLPixelFormatAttribute* attributes) {
   if (attributes == nullptr) attributes = attributes_default;
   CGLPixelFormatObj pixel_format = nullptr;
@@ -48,15 +50,17 @@ bool IsContextValid(CGLContextObj ctx) {
   return ctx != nullptr;
 }
 
+void DeleteGLRecord(LocalGLStruct* record) {
+  if (record == nullptr || record->ctx == nullptr) return;
+  // Programs belong to their context: it must be current while they are deleted.
+  SetCurrentContext(record->ctx);
+  DeleteGLPrograms(&record->programs);
+  DeleteContext(record->ctx);
+  record->ctx = nullptr;
+}
+
 void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
-  if (record == nullptr) return;
-  if (record->ctx != nullptr) {
-    // Programs belong to their context: it must be current while they are deleted.
-    SetCurrentContext(record->ctx);
-    DeleteGLPrograms(&record->programs);
-    DeleteContext(record->ctx);
-    record->ctx = nullptr;
-  }
+  DeleteGLRecord(record);
   delete record;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "cgl.h"
 #include "pf_sdk.h"
@@ -32,8 +33,16 @@ struct LocalGLStruct {
   char glslVersion[100];
 };
 
-// Ends a record: with its context current, deletes the five programs, then the context, then
-// frees the record. A null record, or one without a context, needs no GL call.
+// Held by a render for its whole GL phase, so GL work of renders never overlaps in the process.
+extern std::recursive_mutex globalMutex;
+
+// Ends a thread's or the global record's GL objects: with its context current, deletes the five
+// programs, then the context, and clears the context field, so a second call finds nothing. The
+// context stays current (a dangling name) until the caller makes another current. A null record,
+// or one without a context, needs no GL call.
+void DeleteGLRecord(LocalGLStruct* record);
+
+// Ends a thread's record: its GL objects, then the record itself.
 struct tls_ctx_deleter {
   void operator()(LocalGLStruct* record) const;
 };

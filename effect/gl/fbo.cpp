@@ -34,6 +34,19 @@ bool UsableBuffer(const char* who, const PF_LayerDef* buffer, int bits_per_chann
   return true;
 }
 
+// Drops GL errors left by earlier work, so that they are not taken for a failure of what follows.
+void DropPendingErrors() {
+  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+  }
+}
+
+// A texture the GL could not give storage raises an error but can leave the framebuffer complete;
+// a target is only usable whole.
+PX_FBO WholeOrNothing(PX_FBO target) {
+  if (glGetError() != GL_NO_ERROR) FBOHelper::DeleteGenericFBO(&target);
+  return target;
+}
+
 }  // namespace
 
 namespace FBOHelper {
@@ -87,6 +100,23 @@ PX_FBO CreateTextureFBO(uint32_t width, uint32_t height, int wrap, int filter, i
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
   }
   return result;
+}
+
+PX_FBO CreateUnclearedTextureFBO(uint32_t width, uint32_t height, int wrap, int filter,
+                                 int internal_format) {
+  DropPendingErrors();
+  PX_FBO target{};
+  target.color = CreateTextureRenderBuffer(width, height, internal_format, wrap, filter);
+  target.fbo = CreateFBO(target.color);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  return WholeOrNothing(target);
+}
+
+PX_FBO CreateClearedTextureFBO(uint32_t width, uint32_t height, int wrap, int filter,
+                               int internal_format) {
+  DropPendingErrors();
+  return WholeOrNothing(
+      CreateTextureFBO(width, height, wrap, filter, internal_format, GL_DEPTH_COMPONENT32F));
 }
 
 const char* getFrameBufferError(uint32_t status) {

@@ -40,6 +40,18 @@ uint32_t CreateFBO(const GLRenderBuffer& color);
 PX_FBO CreateTextureFBO(uint32_t width, uint32_t height, int wrap, int filter, int internal_format,
                         int depth_format);
 
+// A target whose texture starts undefined, for one that an upload or a full-quad pass wholly
+// overwrites before anything reads it: on a software renderer a clear costs as much as a pass.
+// Framebuffer 0 is bound afterwards. GL errors pending before the call are dropped first, so that
+// they are not taken for its failure. An incomplete framebuffer, or storage the GL could not
+// allocate (which can leave the framebuffer complete), gives `fbo` 0 and leaves no texture.
+PX_FBO CreateUnclearedTextureFBO(uint32_t width, uint32_t height, int wrap, int filter,
+                                 int internal_format);
+
+// CreateTextureFBO with the failure contract of CreateUnclearedTextureFBO.
+PX_FBO CreateClearedTextureFBO(uint32_t width, uint32_t height, int wrap, int filter,
+                               int internal_format);
+
 // The name of an incomplete framebuffer status; empty for a status it does not know.
 const char* getFrameBufferError(uint32_t status);
 

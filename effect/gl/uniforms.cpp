@@ -2,6 +2,8 @@
 
 #include <epoxy/gl.h>
 
+#include <cstddef>
+#include <initializer_list>
 #include <iostream>
 #include <string_view>
 
@@ -10,6 +12,17 @@ namespace {
 uniform_t Make(int32_t type) {
   uniform_t u{};
   u.type = type;
+  return u;
+}
+
+using Words = decltype(uniform_t::value);
+
+// A value of `type` whose first words, read as the member `as`, are `components`.
+template <typename T, size_t N>
+uniform_t Filled(int32_t type, T (Words::*as)[N], std::initializer_list<T> components) {
+  uniform_t u = Make(type);
+  size_t k = 0;
+  for (T c : components) (u.value.*as)[k++] = c;
   return u;
 }
 
@@ -99,61 +112,31 @@ void Apply(const uniform_t& u, GLint location, GLint unit) {
 }  // namespace
 
 uniform_t UIVEC(uint32_t v) {
-  uniform_t u = Make(kUniformUIVEC);
-  u.value.u[0] = v;
-  return u;
+  return Filled(kUniformUIVEC, &Words::u, {v});
 }
 uniform_t IVEC(int32_t v) {
-  uniform_t u = Make(kUniformIVEC);
-  u.value.i[0] = v;
-  return u;
+  return Filled(kUniformIVEC, &Words::i, {v});
 }
 uniform_t IVEC2(Vec2i v) {
-  uniform_t u = Make(kUniformIVEC2);
-  u.value.i[0] = v.x;
-  u.value.i[1] = v.y;
-  return u;
+  return Filled(kUniformIVEC2, &Words::i, {v.x, v.y});
 }
 uniform_t IVEC3(Vec3i v) {
-  uniform_t u = Make(kUniformIVEC3);
-  u.value.i[0] = v.x;
-  u.value.i[1] = v.y;
-  u.value.i[2] = v.z;
-  return u;
+  return Filled(kUniformIVEC3, &Words::i, {v.x, v.y, v.z});
 }
 uniform_t IVEC4(Vec4i v) {
-  uniform_t u = Make(kUniformIVEC4);
-  u.value.i[0] = v.x;
-  u.value.i[1] = v.y;
-  u.value.i[2] = v.z;
-  u.value.i[3] = v.w;
-  return u;
+  return Filled(kUniformIVEC4, &Words::i, {v.x, v.y, v.z, v.w});
 }
 uniform_t VEC(float v) {
-  uniform_t u = Make(kUniformVEC);
-  u.value.f[0] = v;
-  return u;
+  return Filled(kUniformVEC, &Words::f, {v});
 }
 uniform_t VEC2(Vec2f v) {
-  uniform_t u = Make(kUniformVEC2);
-  u.value.f[0] = v.x;
-  u.value.f[1] = v.y;
-  return u;
+  return Filled(kUniformVEC2, &Words::f, {v.x, v.y});
 }
 uniform_t VEC3(Vec3f v) {
-  uniform_t u = Make(kUniformVEC3);
-  u.value.f[0] = v.x;
-  u.value.f[1] = v.y;
-  u.value.f[2] = v.z;
-  return u;
+  return Filled(kUniformVEC3, &Words::f, {v.x, v.y, v.z});
 }
 uniform_t VEC4(Vec4f v) {
-  uniform_t u = Make(kUniformVEC4);
-  u.value.f[0] = v.x;
-  u.value.f[1] = v.y;
-  u.value.f[2] = v.z;
-  u.value.f[3] = v.w;
-  return u;
+  return Filled(kUniformVEC4, &Words::f, {v.x, v.y, v.z, v.w});
 }
 uniform_t MAT44(const Matrix44f& m) {
   uniform_t u = Make(kUniformMAT44);
@@ -161,14 +144,10 @@ uniform_t MAT44(const Matrix44f& m) {
   return u;
 }
 uniform_t TEX1D(uint32_t texture) {
-  uniform_t u = Make(kUniformTEX1D);
-  u.value.u[0] = texture;
-  return u;
+  return Filled(kUniformTEX1D, &Words::u, {texture});
 }
 uniform_t TEX2D(uint32_t texture) {
-  uniform_t u = Make(kUniformTEX2D);
-  u.value.u[0] = texture;
-  return u;
+  return Filled(kUniformTEX2D, &Words::u, {texture});
 }
 
 void SetProgramUniforms(uint32_t program, const UniformMap& uniforms) {

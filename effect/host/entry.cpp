@@ -3,8 +3,10 @@
 #include <new>
 
 #include "host/handlers.h"
-#include "host/suite_handler.h"
-#include "host/version.h"
+#include "hostkit/suite_handler.h"
+#include "hostkit/version.h"
+#include "params/param_handlers.h"
+#include "render/smart_render.h"
 
 namespace {
 
@@ -36,7 +38,7 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
     case PF_Cmd_GLOBAL_SETDOWN:
       return GlobalSetdown(in_data);
     case PF_Cmd_PARAMS_SETUP:
-      return ParamsSetup(in_data, out_data);
+      return ParamsSetup(in_data, out_data, DriverTextsOf(out_data->global_data));
     case PF_Cmd_USER_CHANGED_PARAM:
       return UserChangedParam(in_data, out_data, params,
                               static_cast<const PF_UserChangedParamExtra*>(extra));

@@ -9,7 +9,7 @@
 #include "gl/context.h"
 #include "gl/program.h"
 #include "host/handlers.h"
-#include "host/suite_handler.h"
+#include "hostkit/suite_handler.h"
 
 namespace {
 
@@ -21,6 +21,12 @@ void CopyDriverText(char (&field)[N], GLenum name) {
   const size_t length = text ? strnlen(text, N - 1) : 0;
   if (length > 0) std::memcpy(field, text, length);
   field[length] = '\0';
+}
+
+// A field's text up to its terminator, or the whole field if a damaged record lacks one.
+template <size_t N>
+std::string_view FieldText(const char (&field)[N]) {
+  return {field, strnlen(field, N)};
 }
 
 }  // namespace
@@ -72,15 +78,14 @@ PF_Err GlobalSetdown(PF_InData* in_data) {
   auto* record = static_cast<LocalGLStruct*>(handles->host_lock_handle(in_data->global_data));
   if (!record || !record->ctx) return PF_Err_NONE;
 
-  SetCurrentContext(record->ctx);
-  GLPrograms& programs = record->programs;
-  DeleteProgram(&programs.swizzleInProgram);
-  DeleteProgram(&programs.displaceProgram);
-  DeleteProgram(&programs.blurWProgram);
-  DeleteProgram(&programs.blurHProgram);
-  DeleteProgram(&programs.identityProgram);
-  DeleteContext(record->ctx);
-  record->ctx = nullptr;
+  DeleteGLRecord(record);
   SetCurrentContext(nullptr);
   return PF_Err_NONE;
+}
+
+DriverTexts DriverTextsOf(PF_Handle global_data) {
+  const auto* gl = global_data ? static_cast<const LocalGLStruct*>(*global_data) : nullptr;
+  if (!gl || gl->glVersion[0] == '\0') return {};
+  return {FieldText(gl->glVersion), FieldText(gl->glVendor), FieldText(gl->glRenderer),
+          FieldText(gl->glslVersion)};
 }

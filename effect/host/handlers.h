@@ -1,22 +1,18 @@
-// The command handlers that EffectMain routes to. Each returns a PF_Err or throws one; only the
-// entry catches.
+// The handlers of the entry's own layer: the process-wide GL record and the pre-render
+// negotiation. Each returns a PF_Err or throws one; only the entry catches.
 #pragma once
 
+#include "params/param_handlers.h"
 #include "pf_sdk.h"
 
 // Global data: the process-wide GL record in the host's global-data handle.
 PF_Err GlobalDataSetup(PF_InData* in_data, PF_OutData* out_data);
 PF_Err GlobalSetdown(PF_InData* in_data);
 
-// Controls.
-PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data);
-PF_Err UpdateParamsUI(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]);
-PF_Err UserChangedParam(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                        const PF_UserChangedParamExtra* extra);
+// The driver texts the record in `global_data` holds; all empty for no handle, or a record whose
+// context was never made.
+DriverTexts DriverTextsOf(PF_Handle global_data);
 
 // Pre-render negotiation and the dynamic-flags query.
 PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* extra);
 PF_Err QueryDynamicFlags(PF_InData* in_data, PF_OutData* out_data);
-
-// The render.
-PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra);

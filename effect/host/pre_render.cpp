@@ -1,34 +1,11 @@
 // Tells the host, before a render, which layers the render needs and which area it produces, and
 // whether the output varies over time without a control changing.
-#include <algorithm>
 #include <cstring>
 
 #include "host/handlers.h"
-#include "host/rects.h"
+#include "hostkit/checkout_ids.h"
+#include "hostkit/rects.h"
 #include "params/param_ids.h"
-
-namespace {
-
-// Checkout ids shared with the render: the render checks the layers out by these ids.
-constexpr A_long kInputCheckoutId = 0;
-constexpr A_long kMapCheckoutId = 1;
-
-}  // namespace
-
-bool IsEmptyRect(const PF_LRect& r) {
-  return r.left >= r.right || r.top >= r.bottom;
-}
-
-void UnionLRect(const PF_LRect* src, PF_LRect* dst) {
-  if (IsEmptyRect(*dst)) {
-    *dst = *src;
-  } else if (!IsEmptyRect(*src)) {
-    dst->left = std::min(dst->left, src->left);
-    dst->top = std::min(dst->top, src->top);
-    dst->right = std::max(dst->right, src->right);
-    dst->bottom = std::max(dst->bottom, src->bottom);
-  }
-}
 
 PF_Err SmartPreRender(PF_InData* in_data, PF_OutData*, PF_PreRenderExtra* extra) {
   // The request is passed on exactly as the host gave it: the effect needs no border.

@@ -4,9 +4,10 @@
 #include <cstdlib>
 #include <span>
 
-#include "host/handlers.h"
-#include "host/suite_handler.h"
+#include "hostkit/suite_handler.h"
+#include "params/param_handlers.h"
 #include "params/param_ids.h"
+#include "params/param_table.h"
 
 namespace {
 
@@ -21,27 +22,34 @@ struct ResetButton {
   std::span<const ResetWrite> writes;  // in the order written
 };
 
+// A control written back to its default as the control table declares it.
+constexpr ResetWrite Default(ParamIndex index) {
+  return {index, ControlRowOf(index).dephault};
+}
+
 // "Map Interpretation" goes back to "Standard" even on an instance that started "Legacy".
 constexpr ResetWrite kAdjustmentWrites[] = {
-    {PARAM_INVERT_MAP, 0},         {PARAM_MAP_GAMMA, 1.0},         {PARAM_MAP_SOFTNESS, 0},
-    {PARAM_MAP_MIX_INPUT, 0},      {PARAM_DISPLACEMENT_OFFSET, 0}, {PARAM_DISPLACEMENT_EASING, 1},
-    {PARAM_MAP_INTERPRETATION, 1},
+    Default(PARAM_INVERT_MAP),          Default(PARAM_MAP_GAMMA),
+    Default(PARAM_MAP_SOFTNESS),        Default(PARAM_MAP_MIX_INPUT),
+    Default(PARAM_DISPLACEMENT_OFFSET), Default(PARAM_DISPLACEMENT_EASING),
+    Default(PARAM_MAP_INTERPRETATION),
 };
 // "Scale Y" is written even while "Uniform Scale" hides it, so turning that off later shows 100.
 constexpr ResetWrite kTransformWrites[] = {
-    {PARAM_TRANSLATE_X, 0},
-    {PARAM_TRANSLATE_Y, 0},
-    {PARAM_ROTATE, 0},
-    {PARAM_UNIFORM_SCALE, 1},
-    {PARAM_CLAMP_NEGATIVE_SCALE, 0},
-    {PARAM_SCALE_X, 100},
-    {PARAM_SCALE_Y, 100},
-    {PARAM_ANCHOR_X, 50},
-    {PARAM_ANCHOR_Y, 50},
+    Default(PARAM_TRANSLATE_X),
+    Default(PARAM_TRANSLATE_Y),
+    Default(PARAM_ROTATE),
+    Default(PARAM_UNIFORM_SCALE),
+    Default(PARAM_CLAMP_NEGATIVE_SCALE),
+    Default(PARAM_SCALE_X),
+    Default(PARAM_SCALE_Y),
+    Default(PARAM_ANCHOR_X),
+    Default(PARAM_ANCHOR_Y),
 };
-constexpr ResetWrite kIterationWrites[] = {{PARAM_ITERATIONS, 1}, {PARAM_SHUTTER_DURATION, 100}};
-constexpr ResetWrite kMultiplierWrites[] = {
-    {PARAM_CA_RED, 1.0}, {PARAM_CA_GREEN, 1.0}, {PARAM_CA_BLUE, 1.0}};
+constexpr ResetWrite kIterationWrites[] = {Default(PARAM_ITERATIONS),
+                                           Default(PARAM_SHUTTER_DURATION)};
+constexpr ResetWrite kMultiplierWrites[] = {Default(PARAM_CA_RED), Default(PARAM_CA_GREEN),
+                                            Default(PARAM_CA_BLUE)};
 
 constexpr ResetButton kResetButtons[] = {
     {PARAM_RESET_ADJUSTMENTS, "Reset Adjustments Controls", kAdjustmentWrites},

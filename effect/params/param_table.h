@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "params/param_ids.h"
+#include "params/popups.h"
 #include "pf_sdk.h"
 
 // Texts that exist only once the setup runs: the product label and the GPU driver's four texts.
@@ -59,6 +60,18 @@ constexpr SliderRange kTransformRange{-5000, 5000, -100, 100, 2, kPercent};
 constexpr SliderRange kMultiplierRange{-10, 10, 0.9f, 1.1f, 4, kPlain};
 constexpr SliderRange kCropRange{-1000, 1000, 0, 5, 2, kPlain};
 
+// A greyed-out popup whose one entry, a text of the GPU driver, is filled in at setup.
+constexpr ControlRow DriverText(ParamIndex index, A_long id, const char* name, SetupText text) {
+  return {.index = index,
+          .id = id,
+          .kind = PF_Param_POPUP,
+          .name = name,
+          .flags = kNoTimeVary,
+          .ui_flags = kDisabled,
+          .dephault = 1,
+          .setup_text = text};
+}
+
 }  // namespace control_table_detail
 
 // clang-format off
@@ -66,7 +79,7 @@ inline constexpr ControlRow kControlTable[] = {
   {.index = PARAM_MAP_LAYER, .id = 0, .kind = PF_Param_LAYER, .name = "Map Layer",
    .dephault = PF_LayerDefault_NONE},
   {.index = PARAM_CHANNEL, .id = 1, .kind = PF_Param_POPUP, .name = "Channel",
-   .text = "Red|Green|Blue|Alpha|(-|Hue|Saturation|Luminance", .dephault = 8},
+   .text = "Red|Green|Blue|Alpha|(-|Hue|Saturation|Luminance", .dephault = kChannelLuminance},
   {.index = PARAM_VIEW_MAP, .id = 50, .kind = PF_Param_CHECKBOX, .text = "View Map",
    .flags = control_table_detail::kNoTimeVary},
   {.index = PARAM_MAP_ADJUSTMENTS_GROUP, .id = 2, .kind = PF_Param_GROUP_START,
@@ -82,11 +95,12 @@ inline constexpr ControlRow kControlTable[] = {
    .name = "Displacement Offset", .range = {-10, 10, -1, 1, 2, control_table_detail::kPlain}},
   {.index = PARAM_DISPLACEMENT_EASING, .id = 36, .kind = PF_Param_POPUP,
    .name = "Displacement Easing", .text = "None|(-|Ease In|Ease Out|Ease In & Out",
-   .dephault = 1},
+   .dephault = kEasingNone},
   // Projects saved before this control existed keep the legacy reading of mid-grey.
   {.index = PARAM_MAP_INTERPRETATION, .id = 43, .kind = PF_Param_POPUP,
    .name = "Map Interpretation", .text = "Standard|Legacy",
-   .flags = control_table_detail::kOldProjects, .dephault = 1, .setup_value = 2},
+   .flags = control_table_detail::kOldProjects, .dephault = kMapInterpretationStandard,
+   .setup_value = kMapInterpretationLegacy},
   {.index = PARAM_RESET_ADJUSTMENTS, .id = 42, .kind = PF_Param_BUTTON,
    .text = "Reset Adjustments", .flags = control_table_detail::kSupervise},
   {.index = PARAM_MAP_ADJUSTMENTS_GROUP_END, .id = 7, .kind = PF_Param_GROUP_END},
@@ -141,11 +155,11 @@ inline constexpr ControlRow kControlTable[] = {
   {.index = PARAM_CHROMATIC_ABERRATION_GROUP_END, .id = 25, .kind = PF_Param_GROUP_END},
 
   {.index = PARAM_EDGE_BEHAVIOR, .id = 18, .kind = PF_Param_POPUP, .name = "Edge Behavior",
-   .text = "None|(-|Repeat|Mirror Repeat|Edge Repeat", .dephault = 1},
+   .text = "None|(-|Repeat|Mirror Repeat|Edge Repeat", .dephault = kEdgeNone},
   {.index = PARAM_ANTI_ALIASING, .id = 37, .kind = PF_Param_POPUP, .name = "Anti-Aliasing",
-   .text = "None|(-|2x|4x|8x", .dephault = 3},
+   .text = "None|(-|2x|4x|8x", .dephault = kAntiAliasing2x},
   {.index = PARAM_VIEW, .id = 31, .kind = PF_Param_POPUP, .name = "View", .text = "Map|Result",
-   .dephault = 2},
+   .dephault = kViewResult},
 
   {.index = PARAM_ABOUT_SUPPORT_GROUP, .id = 52, .kind = PF_Param_GROUP_START,
    .name = "About & Support", .flags = control_table_detail::kCollapsed},
@@ -155,18 +169,11 @@ inline constexpr ControlRow kControlTable[] = {
    .flags = control_table_detail::kSupervise},
   {.index = PARAM_GET_SUPPORT, .id = 55, .kind = PF_Param_BUTTON, .name = "GPU Hardware",
    .text = "Get Support", .flags = control_table_detail::kSupervise},
-  {.index = PARAM_VERSION, .id = 56, .kind = PF_Param_POPUP, .name = "Version",
-   .flags = control_table_detail::kNoTimeVary, .ui_flags = control_table_detail::kDisabled,
-   .dephault = 1, .setup_text = SetupText::kGlVersion},
-  {.index = PARAM_VENDOR, .id = 57, .kind = PF_Param_POPUP, .name = "Vendor",
-   .flags = control_table_detail::kNoTimeVary, .ui_flags = control_table_detail::kDisabled,
-   .dephault = 1, .setup_text = SetupText::kGlVendor},
-  {.index = PARAM_RENDERER, .id = 58, .kind = PF_Param_POPUP, .name = "Renderer",
-   .flags = control_table_detail::kNoTimeVary, .ui_flags = control_table_detail::kDisabled,
-   .dephault = 1, .setup_text = SetupText::kGlRenderer},
-  {.index = PARAM_SHADER_VERSION, .id = 59, .kind = PF_Param_POPUP, .name = "Shader Version",
-   .flags = control_table_detail::kNoTimeVary, .ui_flags = control_table_detail::kDisabled,
-   .dephault = 1, .setup_text = SetupText::kGlslVersion},
+  control_table_detail::DriverText(PARAM_VERSION, 56, "Version", SetupText::kGlVersion),
+  control_table_detail::DriverText(PARAM_VENDOR, 57, "Vendor", SetupText::kGlVendor),
+  control_table_detail::DriverText(PARAM_RENDERER, 58, "Renderer", SetupText::kGlRenderer),
+  control_table_detail::DriverText(PARAM_SHADER_VERSION, 59, "Shader Version",
+                                   SetupText::kGlslVersion),
   {.index = PARAM_BLANK_GROUP, .id = 60, .kind = PF_Param_GROUP_START,
    .ui_flags = control_table_detail::kDisabled},
   {.index = PARAM_BLANK_GROUP_END, .id = 61, .kind = PF_Param_GROUP_END},
@@ -175,7 +182,7 @@ inline constexpr ControlRow kControlTable[] = {
   {.index = PARAM_DEBUG_GROUP, .id = 38, .kind = PF_Param_GROUP_START, .name = "Debug",
    .flags = control_table_detail::kCollapsed},
   {.index = PARAM_CACHING_BEHAVIOR, .id = 26, .kind = PF_Param_POPUP, .name = "Caching Behavior",
-   .text = "Video|Still", .dephault = 1},
+   .text = "Video|Still", .dephault = kCachingVideo},
   {.index = PARAM_LEFT, .id = 27, .kind = PF_Param_FLOAT_SLIDER, .name = "Left",
    .range = control_table_detail::kCropRange},
   {.index = PARAM_TOP, .id = 28, .kind = PF_Param_FLOAT_SLIDER, .name = "Top",
@@ -192,7 +199,7 @@ inline constexpr ControlRow kControlTable[] = {
    .ui_flags = control_table_detail::kDisabled},
   {.index = PARAM_RESERVED_GROUP_B_END, .id = 35, .kind = PF_Param_GROUP_END},
   {.index = PARAM_MODE, .id = 44, .kind = PF_Param_POPUP, .name = "Mode",
-   .text = "Gradient Ramp|Layer", .dephault = 2},
+   .text = "Gradient Ramp|Layer", .dephault = kModeLayer},
   {.index = PARAM_GRADIENT_RAMP_GROUP, .id = 45, .kind = PF_Param_GROUP_START,
    .name = "Gradient Ramp", .flags = control_table_detail::kCollapsed},
   {.index = PARAM_RAMP_ORIGIN, .id = 46, .kind = PF_Param_POINT, .name = "Ramp Origin",
@@ -226,6 +233,11 @@ constexpr bool IdsAreUnique() {
 }
 
 }  // namespace control_table_detail
+
+// The row of a control; valid because the rows follow the indices.
+constexpr const ControlRow& ControlRowOf(ParamIndex index) {
+  return kControlTable[index - 1];
+}
 
 static_assert(control_table_detail::RowsFollowTheIndices(),
               "one row per control, in PARAM_ order, none missing");

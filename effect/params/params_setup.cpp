@@ -3,9 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "gl/context.h"
-#include "host/handlers.h"
-#include "host/version.h"
+#include "hostkit/version.h"
+#include "params/param_handlers.h"
 #include "params/param_name.h"
 #include "params/param_table.h"
 
@@ -41,21 +40,19 @@ struct SetupTexts {
 
 // A driver text becomes a popup's only entry, so the popup separator may not appear in it: a
 // driver that reports "|" would otherwise split the entry and shift the popup's count.
-std::string PopupEntry(const char* field, size_t capacity) {
-  std::string text(field, strnlen(field, capacity));
+std::string PopupEntry(std::string_view field) {
+  std::string text(field);
   std::replace(text.begin(), text.end(), '|', '/');
   return text;
 }
 
-// Reads the driver texts from the global-data block. No block, or a block whose context was
-// never made (empty version text), leaves every text "NULL".
-void ReadDriverTexts(PF_Handle global_data, SetupTexts& texts) {
-  const auto* gl = global_data ? static_cast<const LocalGLStruct*>(*global_data) : nullptr;
-  if (!gl || gl->glVersion[0] == '\0') return;
-  texts.gl_version = PopupEntry(gl->glVersion, sizeof gl->glVersion);
-  texts.gl_vendor = PopupEntry(gl->glVendor, sizeof gl->glVendor);
-  texts.gl_renderer = PopupEntry(gl->glRenderer, sizeof gl->glRenderer);
-  texts.glsl_version = PopupEntry(gl->glslVersion, sizeof gl->glslVersion);
+// Without a version text there was no context, and every text stays "NULL".
+void ReadDriverTexts(const DriverTexts& driver, SetupTexts& texts) {
+  if (driver.version.empty()) return;
+  texts.gl_version = PopupEntry(driver.version);
+  texts.gl_vendor = PopupEntry(driver.vendor);
+  texts.gl_renderer = PopupEntry(driver.renderer);
+  texts.glsl_version = PopupEntry(driver.glslVersion);
 }
 
 std::string ProductLabel() {
@@ -142,14 +139,14 @@ PF_ParamDef MakeParamDef(const ControlRow& row, const SetupTexts& texts) {
 
 }  // namespace
 
-PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data) {
+PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, const DriverTexts& driver) {
   if (!in_data->inter.add_param) return PF_Err_INVALID_CALLBACK;
   SetupTexts texts;
   for (const ControlRow& row : kControlTable) {
     // The driver texts and the label are gathered where the "About & Support" group begins,
     // after the controls that do not need them.
     if (row.index == PARAM_ABOUT_SUPPORT_GROUP) {
-      ReadDriverTexts(out_data->global_data, texts);
+      ReadDriverTexts(driver, texts);
       texts.product_label = ProductLabel();
     }
     PF_ParamDef def = MakeParamDef(row, texts);

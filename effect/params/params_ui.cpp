@@ -1,8 +1,8 @@
 // PF_Cmd_UPDATE_PARAMS_UI: hides the controls the user never sees, and shows, greys out and names
 // the two scale sliders after "Uniform Scale". Everything is reissued at every update, whatever
 // the panel shows now, so the panel follows the current value and nothing is remembered.
-#include "host/handlers.h"
-#include "host/suite_handler.h"
+#include "hostkit/suite_handler.h"
+#include "params/param_handlers.h"
 #include "params/param_ids.h"
 #include "params/param_name.h"
 

@@ -20,6 +20,11 @@ struct TransformSet {
   float rot;
 };
 
+// A checked-out layer with pixels to read: not null, and neither side empty.
+inline bool HasPixels(const PF_LayerDef* layer) {
+  return layer && layer->width > 0 && layer->height > 0;
+}
+
 struct myParams {
   int16_t bpc;
   PF_LayerDef* inputWorld;
@@ -28,7 +33,7 @@ struct myParams {
   double downsampleX;
   TransformSet prev;  // at the earlier shutter time
   TransformSet next;  // at the later shutter time, after the trail rule
-  Matrix44f xform;    // the map layer's vertex matrix; written only when a map buffer exists
+  Matrix44f xform;    // the map layer's vertex matrix; written only when the map has pixels
   Matrix44f identityMatrix;
   uint8_t legacy;
   int32_t iterations;
@@ -37,7 +42,7 @@ struct myParams {
   int32_t clampNegativeScale;
   int32_t edgeBehavior;
   uint32_t wrapMode;
-  uint8_t usingAuxTex;
+  uint8_t usingAuxTex;  // a map layer was checked out; the render plan adds the blur's map
   uint8_t invert;
   double offset;
   double gamma;
@@ -49,7 +54,7 @@ struct myParams {
   double greenMult;
   double blueMult;
   int32_t antiAliasing;
-  float aaFactor;
+  float aaFactor;  // as the popup asks; the render plan fits it to the GL
   Vec2f resolution;
-  Vec2f aaResolution;
+  Vec2f aaResolution;  // at aaFactor
 };

@@ -1,35 +1,22 @@
 // The render: checks the layers out, snapshots the controls, takes the transforms at the two
 // shutter times, and then, under the process-wide GL lock and on the thread's own context, runs
 // the pass chain into float framebuffers and reads the result back into the host's output.
-//
-// Orientation: the host's first row is texture row 0 and framebuffer row 0 throughout, so an
-// image that no pass moves comes back the right way up. Colour is straight RGBA from the first
-// pass on; the displacement writes alpha first, which reads back as the host's ARGB.
-#include <epoxy/gl.h>
+#include "render/smart_render.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <mutex>
 
 #include "gl/context.h"
-#include "gl/fbo.h"
-#include "gl/quad.h"
-#include "gl/uniforms.h"
-#include "host/handlers.h"
-#include "host/suite_handler.h"
+#include "hostkit/checkout_ids.h"
+#include "hostkit/suite_handler.h"
 #include "params/messages.h"
 #include "params/param_ids.h"
-#include "render/displace_uniforms.h"
-#include "render/matrices.h"
 #include "render/my_params.h"
+#include "render/passes.h"
 #include "render/snapshot.h"
-#include "shaders/sources.h"
 
 namespace {
 
-constexpr A_long kInputCheckoutId = 0;
-constexpr A_long kMapCheckoutId = 1;
 constexpr int kFirstSnapshotIndex = PARAM_CHANNEL;
 
 // The seven controls read at both shutter times, in snapshot order.
@@ -135,181 +122,6 @@ PF_Err SnapshotTransforms(PF_InData* in_data, float s, bool uniform_scale, myPar
   return err;
 }
 
-// The targets of one render. Whatever is still alive when the render ends is deleted.
-struct Targets {
-  PX_FBO upload{}, input{}, map{}, mapUpload{}, blur{}, output{}, superInput{}, superOutput{};
-  ~Targets() {
-    for (PX_FBO* t : {&upload, &input, &map, &mapUpload, &blur, &output, &superInput, &superOutput})
-      FBOHelper::DeleteGenericFBO(t);
-  }
-};
-
-// Drops GL errors left by earlier work, so that they are not taken for a failure of what follows.
-void ClearGLErrors() {
-  for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
-  }
-}
-
-// Whether a new target is cleared to transparent black. Most targets are wholly overwritten
-// before anything reads them (an upload of the whole buffer, or a pass over the full quad), and
-// on a software renderer a clear costs as much as a pass.
-enum class Start { kCleared, kOverwritten };
-
-// A new target, or one with `fbo` 0 when the GL could not make it: an incomplete framebuffer,
-// or storage it could not allocate (which can leave the framebuffer complete).
-PX_FBO MakeTarget(float width, float height, uint32_t wrap, int filter, Start start) {
-  ClearGLErrors();
-  PX_FBO target;
-  if (start == Start::kCleared) {
-    target = FBOHelper::CreateTextureFBO(static_cast<uint32_t>(width),
-                                         static_cast<uint32_t>(height), static_cast<int>(wrap),
-                                         filter, GL_RGBA32F, GL_DEPTH_COMPONENT32F);
-  } else {
-    target.color = FBOHelper::CreateTextureRenderBuffer(static_cast<uint32_t>(width),
-                                                        static_cast<uint32_t>(height), GL_RGBA32F,
-                                                        static_cast<int>(wrap), filter);
-    target.fbo = FBOHelper::CreateFBO(target.color);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  }
-  if (glGetError() != GL_NO_ERROR) FBOHelper::DeleteGenericFBO(&target);
-  return target;
-}
-
-// A render that cannot allocate its supersampled targets falls back to the largest factor that
-// fits, instead of returning a blank frame.
-float FittingFactor(float factor, const Vec2f& resolution) {
-  GLint max_size = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-  while (factor > 1.0f && (resolution.x * factor > static_cast<float>(max_size) ||
-                           resolution.y * factor > static_cast<float>(max_size)))
-    factor *= 0.5f;
-  return factor;
-}
-
-bool TargetFailed(const PX_FBO& target) {
-  return target.fbo == 0;
-}
-
-PF_Err GLFailure(const char* what, PF_OutData* out_data) {
-  SendMessageAppendErr(what, out_data, PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
-  return PF_Err_INTERNAL_STRUCT_DAMAGED;
-}
-
-// Step 8.4 and the read-back: the pass chain on the current context.
-PF_Err RunPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) {
-  const bool blur = p->blurRadius > 0.1;
-  const Vec2f res = p->resolution;
-  float factor = p->antiAliasing == 1 ? 1.0f : FittingFactor(p->aaFactor, res);
-  if (!programs.swizzleInProgram || !programs.displaceProgram ||
-      (blur && (!programs.blurWProgram || !programs.blurHProgram)) ||
-      (factor > 1.0f && !programs.identityProgram))
-    return GLFailure("error on program", out_data);
-
-  const A_FloatRect no_rect{0, 0, 0, 0};
-  UniformMap uniforms;
-  Targets t;
-
-  t.upload = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR, Start::kOverwritten);
-  t.input = MakeTarget(res.x, res.y, p->wrapMode, p->antiAliasing >= 2 ? GL_NEAREST : GL_LINEAR,
-                       Start::kOverwritten);
-  if (TargetFailed(t.upload) || TargetFailed(t.input))
-    return GLFailure("error on framebuffer", out_data);
-  UploadToTexture(t.upload.color.id, p->inputWorld, p->bpc);
-
-  // Pass 1: the input from ARGB to straight RGBA, values untouched.
-  uniforms["videoTexture"] = TEX2D(t.upload.color.id);
-  uniforms["xform"] = MAT44(p->identityMatrix);
-  uniforms["mapInputMixF"] = VEC(0.0f);
-  uniforms["premultB"] = IVEC(0);
-  RenderQuad(&t.input, programs.swizzleInProgram, uniforms, 0, no_rect, false);
-  FBOHelper::DeleteGenericFBO(&t.upload);
-
-  // The map target is read only when there is a map layer or a blur. The map layer may cover
-  // only part of the frame, and the rest must read as transparent black; the blur writes all of
-  // it.
-  if (p->mapWorld || blur) {
-    t.map = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR,
-                       p->mapWorld ? Start::kCleared : Start::kOverwritten);
-    if (TargetFailed(t.map)) return GLFailure("error on framebuffer", out_data);
-  }
-
-  // Pass 2: the map layer placed on the input's frame, premultiplied, mixed with the input. An
-  // empty map layer has nothing to place, and its vertex matrix would divide by zero.
-  PF_LayerDef* map = p->mapWorld;
-  if (map && map->width > 0 && map->height > 0) {
-    t.mapUpload = MakeTarget(static_cast<float>(map->width), static_cast<float>(map->height),
-                             p->wrapMode, GL_LINEAR, Start::kOverwritten);
-    if (TargetFailed(t.mapUpload)) return GLFailure("error on framebuffer", out_data);
-    UploadToTexture(t.mapUpload.color.id, map, p->bpc);
-    GenVertexMatrices(p, map, p->inputWorld);
-    uniforms["videoTexture"] = TEX2D(t.mapUpload.color.id);
-    uniforms["videoTexture2"] = TEX2D(t.input.color.id);
-    uniforms["mapInputMixF"] = VEC(p->mapInputMix);
-    uniforms["xform"] = MAT44(p->xform);
-    uniforms["premultB"] = IVEC(1);
-    RenderQuad(&t.map, programs.swizzleInProgram, uniforms, 0, no_rect, false);
-    FBOHelper::DeleteGenericFBO(&t.mapUpload);
-  }
-
-  // Passes 3 and 4: the separable blur. Without a map layer the input itself becomes the map.
-  if (blur) {
-    t.blur = MakeTarget(res.x, res.y, p->wrapMode, GL_LINEAR, Start::kOverwritten);
-    if (TargetFailed(t.blur)) return GLFailure("error on framebuffer", out_data);
-    uniforms["videoTexture"] = TEX2D(p->mapWorld ? t.map.color.id : t.input.color.id);
-    uniforms["resV"] = VEC2(res);
-    uniforms["radiusF"] = VEC(static_cast<float>(p->blurRadius));
-    RenderQuad(&t.blur, programs.blurWProgram, uniforms, 0, no_rect, false);
-    uniforms["videoTexture"] = TEX2D(t.blur.color.id);
-    RenderQuad(&t.map, programs.blurHProgram, uniforms, 0, no_rect, false);
-    FBOHelper::DeleteGenericFBO(&t.blur);
-    p->usingAuxTex = 1;
-  }
-
-  t.output = MakeTarget(res.x, res.y, GL_CLAMP_TO_BORDER, GL_LINEAR, Start::kOverwritten);
-  if (TargetFailed(t.output)) return GLFailure("error on framebuffer", out_data);
-
-  // Pass 5 at the layer's size, or 5a-5c between a pixel-replicating upscale and a bilinear
-  // downscale that averages the 2 × 2 texels around each output pixel's centre.
-  while (factor > 1.0f) {
-    const Vec2f big{res.x * factor, res.y * factor};
-    t.superInput = MakeTarget(big.x, big.y, p->wrapMode, GL_NEAREST, Start::kOverwritten);
-    t.superOutput = MakeTarget(big.x, big.y, p->wrapMode, GL_LINEAR, Start::kOverwritten);
-    if (!TargetFailed(t.superInput) && !TargetFailed(t.superOutput)) break;
-    FBOHelper::DeleteGenericFBO(&t.superInput);
-    FBOHelper::DeleteGenericFBO(&t.superOutput);
-    factor *= 0.5f;
-  }
-  p->aaFactor = factor;
-  p->aaResolution = {res.x * factor, res.y * factor};
-
-  if (factor <= 1.0f) {
-    uniforms["inTex"] = TEX2D(t.input.color.id);
-    uniforms["displaceTex"] = TEX2D(t.map.color.id);
-    SendDisplaceUniforms(uniforms, p);
-    RenderQuad(&t.output, programs.displaceProgram, uniforms, 0, no_rect, false);
-  } else {
-    uniforms["inTex"] = TEX2D(t.input.color.id);
-    RenderQuad(&t.superInput, programs.identityProgram, uniforms, 0, no_rect, false);
-    uniforms["inTex"] = TEX2D(t.superInput.color.id);
-    uniforms["displaceTex"] = TEX2D(t.map.color.id);
-    SendDisplaceUniforms(uniforms, p);
-    RenderQuad(&t.superOutput, programs.displaceProgram, uniforms, 0, no_rect, false);
-    uniforms["inTex"] = TEX2D(t.superOutput.color.id);
-    RenderQuad(&t.output, programs.identityProgram, uniforms, 0, no_rect, false);
-    FBOHelper::DeleteGenericFBO(&t.superInput);
-    FBOHelper::DeleteGenericFBO(&t.superOutput);
-  }
-
-  // Only the area the output and the input share is read; an output of another size keeps its
-  // cleared remainder.
-  PF_LayerDef view = *p->outputWorld;
-  view.width = std::min(view.width, p->inputWorld->width);
-  view.height = std::min(view.height, p->inputWorld->height);
-  if (view.width > 0 && view.height > 0)
-    FBOHelper::FBOtoEffectWorld(t.output, &view, p->bpc, GL_COLOR_ATTACHMENT0);
-  return PF_Err_NONE;
-}
-
 }  // namespace
 
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra) {
@@ -332,7 +144,7 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     return err;
   }
   // An empty layer has no pixels to displace; the cleared output is the whole answer.
-  if (params.inputWorld->width <= 0 || params.inputWorld->height <= 0) return PF_Err_NONE;
+  if (!HasPixels(params.inputWorld)) return PF_Err_NONE;
 
   // Control snapshot at the current time.
   PF_ParamDef snapshot[PARAM_NUM_PARAMS];
@@ -367,5 +179,5 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
     return PF_Err_INTERNAL_STRUCT_DAMAGED;
   }
-  return RunPasses(&params, local_render_data->programs, out_data);
+  return RunPassChain(params, local_render_data->programs, out_data);
 }

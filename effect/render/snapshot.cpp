@@ -3,17 +3,18 @@
 #include <epoxy/gl.h>
 
 #include "params/param_ids.h"
+#include "params/popups.h"
 #include "render/matrices.h"
 
 namespace {
 
 uint32_t WrapModeFor(int32_t edge_behavior) {
   switch (edge_behavior) {
-    case 3:
+    case kEdgeRepeat:
       return GL_REPEAT;
-    case 4:
+    case kEdgeMirrorRepeat:
       return GL_MIRRORED_REPEAT;
-    case 5:
+    case kEdgeEdgeRepeat:
       return GL_CLAMP_TO_EDGE;
     default:
       // "None": the border colour is never set, so outside the layer is transparent black.
@@ -23,11 +24,11 @@ uint32_t WrapModeFor(int32_t edge_behavior) {
 
 float AntiAliasingFactor(int32_t popup) {
   switch (popup) {
-    case 3:
+    case kAntiAliasing2x:
       return 2.0f;
-    case 4:
+    case kAntiAliasing4x:
       return 4.0f;
-    case 5:
+    case kAntiAliasing8x:
       return 8.0f;
     default:
       return 1.0f;
@@ -40,7 +41,7 @@ void FillFromSnapshot(const PF_ParamDef* snap, const PF_InData* in_data, myParam
   p->downsampleX = in_data->downsample_x.den ? static_cast<double>(in_data->downsample_x.num) /
                                                    static_cast<double>(in_data->downsample_x.den)
                                              : 1.0;
-  p->legacy = static_cast<uint8_t>(snap[PARAM_MAP_INTERPRETATION].u.pd.value - 1);
+  p->legacy = snap[PARAM_MAP_INTERPRETATION].u.pd.value == kMapInterpretationLegacy;
   p->iterations = snap[PARAM_ITERATIONS].u.sd.value;
   p->channel = snap[PARAM_CHANNEL].u.pd.value;
   p->viewMap = snap[PARAM_VIEW_MAP].u.bd.value;
@@ -65,4 +66,5 @@ void FillFromSnapshot(const PF_ParamDef* snap, const PF_InData* in_data, myParam
                    static_cast<float>(p->inputWorld->height)};
   p->aaResolution = {p->resolution.x * p->aaFactor, p->resolution.y * p->aaFactor};
   GenIdentityMatrix(p);
+  if (HasPixels(p->mapWorld)) GenVertexMatrices(p, p->mapWorld, p->inputWorld);
 }

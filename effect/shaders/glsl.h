@@ -82,7 +82,8 @@ void main() {
 // depends only on its position relative to the radius, so the curve keeps its shape at every
 // radius. The weights are normalised, so a uniform image comes out unchanged. A radius of 0 would
 // divide 0 by 0; keeping S at least 1 puts every tap on the centre instead, making the pass a copy.
-inline constexpr const char* kBlurWSource = R"glsl(
+// The two texts are the head, the pass's step between taps, and the tail.
+inline constexpr const char* kBlurHeadSource = R"glsl(
 #version 330 core
 in vec2 out_uvs;
 uniform sampler2D videoTexture;
@@ -92,30 +93,10 @@ out vec4 FragColour;
 
 void main() {
   int S = max(int(ceil(radiusF)), 1);
-  vec2 tapStep = vec2(radiusF / float(S) / resV.x, 0.0);
-  vec4 sum = vec4(0.0);
-  float total = 0.0;
-  for (int i = -S; i <= S; ++i) {
-    float x = float(i) / float(S);
-    float w = exp(-0.5 * x * x / 0.06);
-    sum += w * texture(videoTexture, out_uvs + float(i) * tapStep);
-    total += w;
-  }
-  FragColour = sum / total;
-}
-)glsl";
-
-inline constexpr const char* kBlurHSource = R"glsl(
-#version 330 core
-in vec2 out_uvs;
-uniform sampler2D videoTexture;
-uniform float radiusF;
-uniform vec2 resV;
-out vec4 FragColour;
-
-void main() {
-  int S = max(int(ceil(radiusF)), 1);
-  vec2 tapStep = vec2(0.0, radiusF / float(S) / resV.y);
+  vec2 tapStep = )glsl";
+inline constexpr const char* kBlurWStep = "vec2(radiusF / float(S) / resV.x, 0.0)";
+inline constexpr const char* kBlurHStep = "vec2(0.0, radiusF / float(S) / resV.y)";
+inline constexpr const char* kBlurTailSource = R"glsl(;
   vec4 sum = vec4(0.0);
   float total = 0.0;
   for (int i = -S; i <= S; ++i) {

@@ -1,5 +1,4 @@
-// Definitions in one translation unit so that load-time initialisation builds them in this order:
-// the seven sources, then the lock.
+// Definitions in one translation unit so that load-time initialisation builds them in order.
 #include "shaders/sources.h"
 
 #include "shaders/glsl.h"
@@ -9,7 +8,5 @@ const std::string vert = kVertSource;
 const std::string vertIdentity = kVertIdentitySource;
 const std::string identity = kIdentitySource;
 const std::string displace = kDisplaceSource;
-const std::string blurW = kBlurWSource;
-const std::string blurH = kBlurHSource;
-
-std::recursive_mutex globalMutex;
+const std::string blurW = std::string(kBlurHeadSource) + kBlurWStep + kBlurTailSource;
+const std::string blurH = std::string(kBlurHeadSource) + kBlurHStep + kBlurTailSource;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "controls/controls_fixture.h"
+#include "params/popups.h"
 #include "support/page_opener.h"
 
 namespace {
@@ -28,8 +29,8 @@ class ActionsTest : public ControlsTest {
     // "Uniform Scale" off with "Scale Y" at 40: a reset must bring back one slider at 100.
     c.SetValue(PARAM_UNIFORM_SCALE, 0);
     c.SetValue(PARAM_SCALE_Y, 40);
-    c.SetValue(PARAM_DISPLACEMENT_EASING, 5);
-    c.SetValue(PARAM_MAP_INTERPRETATION, 2);
+    c.SetValue(PARAM_DISPLACEMENT_EASING, kEasingInOut);
+    c.SetValue(PARAM_MAP_INTERPRETATION, kMapInterpretationLegacy);
     c.SetValue(PARAM_ITERATIONS, 7);
   }
 
@@ -76,9 +77,9 @@ TEST_F(ActionsTest, EachResetWritesItsGroupAsOneUndoStep) {
 TEST_F(ActionsTest, ResetAdjustmentsMakesALegacyInstanceStandard) {
   host().controls().set_old_project_indices({PARAM_MAP_INTERPRETATION});
   ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
-  ASSERT_EQ(value(PARAM_MAP_INTERPRETATION), 2);
+  ASSERT_EQ(value(PARAM_MAP_INTERPRETATION), kMapInterpretationLegacy);
   ASSERT_EQ(host().UserChangedParam(PARAM_RESET_ADJUSTMENTS), PF_Err_NONE);
-  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), 1);
+  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), kMapInterpretationStandard);
 }
 
 TEST_F(ActionsTest, FailingWriteStopsTheResetButClosesItsUndoGroup) {

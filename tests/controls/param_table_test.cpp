@@ -1,11 +1,13 @@
 // The declared controls as the host receives them. Saved projects store controls by id and the
 // effect addresses them by index, so the expectations here are written out independently.
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "controls/controls_fixture.h"
 #include "gl/context.h"
+#include "params/popups.h"
 
 namespace {
 
@@ -210,6 +212,38 @@ TEST_F(ParamTableTest, PopupsCountEveryEntryAndStartAtTheirDefaults) {
   }
 }
 
+// A named popup value is the position of its entry in the text the panel shows.
+TEST_F(ParamTableTest, PopupConstantsNameTheirEntries) {
+  struct Named {
+    int index, value;
+    const char* entry;
+  };
+  const Named names[] = {
+      {PARAM_CHANNEL, kChannelRed, "Red"},
+      {PARAM_CHANNEL, kChannelGap, "(-"},
+      {PARAM_CHANNEL, kChannelLuminance, "Luminance"},
+      {PARAM_DISPLACEMENT_EASING, kEasingGap, "(-"},
+      {PARAM_DISPLACEMENT_EASING, kEasingInOut, "Ease In & Out"},
+      {PARAM_MAP_INTERPRETATION, kMapInterpretationLegacy, "Legacy"},
+      {PARAM_EDGE_BEHAVIOR, kEdgeGap, "(-"},
+      {PARAM_EDGE_BEHAVIOR, kEdgeEdgeRepeat, "Edge Repeat"},
+      {PARAM_ANTI_ALIASING, kAntiAliasingGap, "(-"},
+      {PARAM_ANTI_ALIASING, kAntiAliasing2x, "2x"},
+      {PARAM_ANTI_ALIASING, kAntiAliasing8x, "8x"},
+      {PARAM_VIEW, kViewResult, "Result"},
+      {PARAM_CACHING_BEHAVIOR, kCachingStill, "Still"},
+      {PARAM_MODE, kModeGradientRamp, "Gradient Ramp"},
+  };
+  for (const Named& want : names) {
+    const PF_ParamDef record = host().controls().RecordAt(want.index, 0);
+    std::vector<std::string> entries;
+    std::stringstream text(record.u.pd.u.namesptr);
+    for (std::string entry; std::getline(text, entry, '|');) entries.push_back(entry);
+    ASSERT_LE(want.value, static_cast<int>(entries.size())) << want.entry;
+    EXPECT_EQ(entries[want.value - 1], want.entry);
+  }
+}
+
 TEST_F(ParamTableTest, OtherKindsStartAtTheirDefaults) {
   auto record = [&](int i) { return host().controls().RecordAt(i, 0); };
   EXPECT_EQ(record(PARAM_MAP_LAYER).u.ld.dephault, PF_LayerDefault_NONE);
@@ -240,13 +274,13 @@ TEST_F(ParamTableTest, OtherKindsStartAtTheirDefaults) {
 }
 
 TEST_F(ParamTableTest, MapInterpretationReadsLegacyOnlyInProjectsOlderThanTheControl) {
-  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), 1);
+  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), kMapInterpretationStandard);
 
   host().controls().set_old_project_indices({PARAM_MAP_INTERPRETATION, PARAM_DISPLACEMENT_EASING});
   ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
-  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), 2);
+  EXPECT_EQ(value(PARAM_MAP_INTERPRETATION), kMapInterpretationLegacy);
   // A control without the old-projects flag starts at its default in an old project too.
-  EXPECT_EQ(value(PARAM_DISPLACEMENT_EASING), 1);
+  EXPECT_EQ(value(PARAM_DISPLACEMENT_EASING), kEasingNone);
 }
 
 TEST_F(ParamTableTest, HostKeepsItsOwnCopyOfEveryString) {

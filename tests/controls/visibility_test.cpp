@@ -3,6 +3,7 @@
 #include <set>
 
 #include "controls/controls_fixture.h"
+#include "params/popups.h"
 
 namespace {
 
@@ -59,11 +60,11 @@ TEST_F(VisibilityTest, UniformScaleOffAndOnAgainFlipsTheScaleSliders) {
 }
 
 TEST_F(VisibilityTest, ViewStaysHiddenWithItsStoredValue) {
-  host().controls().SetValue(PARAM_VIEW, 1);  // "Map", from an old project
+  host().controls().SetValue(PARAM_VIEW, kViewMap);  // "Map", from an old project
   host().controls().at(PARAM_VIEW).hidden = false;
   ASSERT_EQ(host().UpdateParamsUI(), PF_Err_NONE);
   EXPECT_TRUE(control(PARAM_VIEW).hidden);
-  EXPECT_EQ(value(PARAM_VIEW), 1);
+  EXPECT_EQ(value(PARAM_VIEW), kViewMap);
 }
 
 TEST_F(VisibilityTest, RefusedHideStopsThereAndStillDisposesTheEffect) {

@@ -1,11 +1,11 @@
 // AEGP_SuiteHandler against a scripted basic suite: caching, per-version slots, release order and
 // the missing-suite error.
+#include "hostkit/suite_handler.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "host/suite_handler.h"
 
 namespace {
 

@@ -121,6 +121,34 @@ TEST_F(GLTest, DeletersIgnoreWhatIsNotThere) {
   EXPECT_FALSE(IsContextValid(nullptr));
 }
 
+// Global tear-down and thread exit end a record the same way: programs, then context, once.
+TEST_F(GLTest, RecordDeletionEndsProgramsAndContextOnce) {
+  const int before = cgl::LiveContextCount();
+  LocalGLStruct record{};
+  record.ctx = CreateContext(nullptr, nullptr);
+  ASSERT_NE(record.ctx, nullptr);
+  SetCurrentContext(record.ctx);
+  CaptureOutput([&] { CreateGLPrograms(&record.programs); });
+  const GLuint displace = record.programs.displaceProgram;
+  ASSERT_NE(displace, 0u);
+  ASSERT_TRUE(glIsProgram(displace));
+  SetCurrentContext(ctx_);
+  EXPECT_EQ(cgl::LiveContextCount(), before + 1);
+
+  DeleteGLRecord(&record);
+  EXPECT_EQ(record.ctx, nullptr);
+  EXPECT_EQ(record.programs.swizzleInProgram, 0u);
+  EXPECT_EQ(record.programs.displaceProgram, 0u);
+  EXPECT_EQ(record.programs.identityProgram, 0u);
+  EXPECT_EQ(cgl::LiveContextCount(), before);
+
+  SetCurrentContext(ctx_);
+  DeleteGLRecord(&record);
+  DeleteGLRecord(nullptr);
+  EXPECT_EQ(GetCurrentContext(), ctx_) << "nothing left to delete needs no GL call";
+  EXPECT_EQ(cgl::LiveContextCount(), before);
+}
+
 TEST_F(GLTest, ExplicitAttributeListIsUsed) {
   const CGLPixelFormatAttribute bad[] = {kCGLPFAOpenGLProfile,
                                          static_cast<CGLPixelFormatAttribute>(0x1234),

@@ -85,6 +85,45 @@ TEST_F(GLTest, FramebufferThatCannotCompleteIsReportedAndDeletable) {
                "GL_FRAMEBUFFER_UNSUPPORTED");
 }
 
+// The render's targets fail whole: whether the framebuffer is incomplete or the texture has no
+// storage, nothing is left to delete, and an error pending from earlier work is no failure.
+TEST_F(GLTest, TargetsThatMustBeWholeLeaveNothingOnFailure) {
+  GLint max_size = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  const auto too_wide = static_cast<uint32_t>(max_size) + 1;
+  for (bool cleared : {false, true}) {
+    auto make = [cleared](uint32_t width, int format) {
+      PX_FBO target{};
+      CaptureOutput([&] {
+        target = cleared
+                     ? FBOHelper::CreateClearedTextureFBO(width, 2, GL_REPEAT, GL_LINEAR, format)
+                     : FBOHelper::CreateUnclearedTextureFBO(width, 2, GL_REPEAT, GL_LINEAR, format);
+      });
+      return target;
+    };
+    const PX_FBO unallocated = make(too_wide, GL_RGBA32F);
+    EXPECT_EQ(unallocated.fbo, 0u) << cleared;
+    EXPECT_EQ(unallocated.color.id, 0u) << cleared;
+    const PX_FBO incomplete = make(2, GL_DEPTH_COMPONENT32F);
+    EXPECT_EQ(incomplete.fbo, 0u) << cleared;
+    EXPECT_EQ(incomplete.color.id, 0u) << cleared;
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << cleared;
+
+    glEnable(0);  // an error left by earlier work
+    PX_FBO good = make(3, GL_RGBA32F);
+    ASSERT_NE(good.fbo, 0u) << cleared;
+    EXPECT_EQ(good.color.width, 3u);
+    GLint bound = -1;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+    EXPECT_EQ(bound, 0);
+    if (cleared) {
+      HostBuffer<float> read = ReadTarget(good);
+      for (float channel : read.storage) EXPECT_EQ(channel, 0.0f);
+    }
+    FBOHelper::DeleteGenericFBO(&good);
+  }
+}
+
 // Odd widths with padded rows, under a caller's 8-byte alignment that would pad 4-byte rows.
 TEST_F(GLTest, PaddedEightBitRowsRoundTripWithoutShear) {
   constexpr int kWidth = 5;

@@ -30,8 +30,8 @@
 #include <thread>
 
 #include "cgl.h"
+#include "gl/context.h"
 #include "reliability/reliability_support.h"
-#include "shaders/sources.h"
 
 namespace {
 

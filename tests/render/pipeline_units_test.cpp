@@ -1,13 +1,16 @@
 // Internals of the render that have exact answers without GL: rectangle union, the vertex matrix,
 // the control snapshot's conversions and the displacement uniform entries.
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "host/rects.h"
+#include "hostkit/rects.h"
 #include "params/param_ids.h"
+#include "params/popups.h"
 #include "render/displace_uniforms.h"
 #include "render/matrices.h"
+#include "render/render_plan.h"
 #include "render/snapshot.h"
 
 namespace {
@@ -90,14 +93,14 @@ class SnapshotTest : public ::testing::Test {
     in_.downsample_x = {1, 2};
     world_ = Layer(320, 180);
     p_.inputWorld = &world_;
-    snap_[PARAM_MAP_INTERPRETATION].u.pd.value = 2;
+    snap_[PARAM_MAP_INTERPRETATION].u.pd.value = kMapInterpretationLegacy;
     snap_[PARAM_ITERATIONS].u.sd.value = 1;
-    snap_[PARAM_CHANNEL].u.pd.value = 8;
-    snap_[PARAM_EDGE_BEHAVIOR].u.pd.value = 4;
-    snap_[PARAM_ANTI_ALIASING].u.pd.value = 4;
+    snap_[PARAM_CHANNEL].u.pd.value = kChannelLuminance;
+    snap_[PARAM_EDGE_BEHAVIOR].u.pd.value = kEdgeMirrorRepeat;
+    snap_[PARAM_ANTI_ALIASING].u.pd.value = kAntiAliasing4x;
     snap_[PARAM_MAP_SOFTNESS].u.fs_d.value = 5;
     snap_[PARAM_MAP_MIX_INPUT].u.fs_d.value = 25;
-    snap_[PARAM_DISPLACEMENT_EASING].u.pd.value = 4;
+    snap_[PARAM_DISPLACEMENT_EASING].u.pd.value = kEasingOut;
     snap_[PARAM_CA_RED].u.fs_d.value = 1.0005;
     snap_[PARAM_CA_GREEN].u.fs_d.value = 1;
     snap_[PARAM_CA_BLUE].u.fs_d.value = 1;
@@ -128,7 +131,7 @@ TEST_F(SnapshotTest, ConvertsControlsToShaderUnits) {
 }
 
 TEST_F(SnapshotTest, UnknownPopupValuesFallBackToSafeDefaults) {
-  snap_[PARAM_EDGE_BEHAVIOR].u.pd.value = 2;  // the separator
+  snap_[PARAM_EDGE_BEHAVIOR].u.pd.value = kEdgeGap;  // the separator
   snap_[PARAM_ANTI_ALIASING].u.pd.value = 9;
   FillFromSnapshot(snap_, &in_, &p_);
   EXPECT_EQ(p_.wrapMode, 0x812Du);  // clamp to border
@@ -141,7 +144,7 @@ TEST_F(SnapshotTest, UniformEntriesDependOnIterations) {
   p_.prev = {-0.25, 0.1, 0.5, 0.5, 1.5, 1.5, 45.0f};
   p_.next = p_.prev;
   UniformMap one;
-  SendDisplaceUniforms(one, &p_);
+  SendDisplaceUniforms(one, p_, PlanRender(p_, 1 << 14));
   EXPECT_EQ(one.size(), 23u);
   for (const auto& [name, value] : one) EXPECT_NE(name.rfind("next_", 0), 0u) << name;
   EXPECT_EQ(one.at("prev_rot").value.f[0], 45.0f);
@@ -157,11 +160,77 @@ TEST_F(SnapshotTest, UniformEntriesDependOnIterations) {
   p_.bpc = 32;
   UniformMap many;
   many["inTex"] = TEX2D(3);  // the caller's entries stay
-  SendDisplaceUniforms(many, &p_);
+  SendDisplaceUniforms(many, p_, PlanRender(p_, 1 << 14));
   EXPECT_EQ(many.size(), 31u);
   EXPECT_EQ(many.at("next_rot").value.f[0], 45.0f);
   EXPECT_EQ(many.at("bpc").value.i[0], 32);
   EXPECT_EQ(many.at("inTex").value.u[0], 3u);
+}
+
+// The plan's decisions for a 320 × 180 layer asking for 4x, with mirrored edges.
+TEST_F(SnapshotTest, PlanFitsTheFactorToTheTextureLimit) {
+  FillFromSnapshot(snap_, &in_, &p_);
+  RenderPlan plan = PlanRender(p_, 1280);
+  EXPECT_EQ(plan.factor, 4.0f);
+  EXPECT_EQ(plan.superInput.width, 1280u);
+  EXPECT_EQ(plan.superOutput.height, 720u);
+  EXPECT_EQ(plan.superInput.filter, GL_NEAREST);
+  EXPECT_EQ(plan.superOutput.filter, GL_LINEAR);
+  EXPECT_EQ(plan.superOutput.wrap, static_cast<uint32_t>(GL_MIRRORED_REPEAT));
+
+  EXPECT_EQ(PlanRender(p_, 1279).factor, 2.0f) << "one texel short of 4x";
+  plan = PlanRender(p_, 320);
+  EXPECT_EQ(plan.factor, 1.0f);
+  EXPECT_EQ(plan.input.filter, GL_NEAREST) << "the input's filter follows the popup";
+
+  SetSupersampling(p_, 2.0f, &plan);
+  EXPECT_EQ(plan.factor, 2.0f);
+  EXPECT_EQ(plan.superInput.width, 640u);
+  EXPECT_EQ(plan.superOutput.height, 360u);
+
+  snap_[PARAM_ANTI_ALIASING].u.pd.value = kAntiAliasingNone;
+  FillFromSnapshot(snap_, &in_, &p_);
+  plan = PlanRender(p_, 1 << 14);
+  EXPECT_EQ(plan.factor, 1.0f);
+  EXPECT_EQ(plan.input.filter, GL_LINEAR);
+  EXPECT_EQ(plan.output.wrap, static_cast<uint32_t>(GL_CLAMP_TO_BORDER));
+  EXPECT_EQ(plan.output.width, 320u);
+}
+
+TEST_F(SnapshotTest, PlanMakesAndClearsTheMapTargetOnlyWhenRead) {
+  PF_LayerDef empty_map = Layer(0, 0);
+  PF_LayerDef map = Layer(100, 50, 10, 20);
+  snap_[PARAM_MAP_SOFTNESS].u.fs_d.value = 0;
+  FillFromSnapshot(snap_, &in_, &p_);
+  RenderPlan plan = PlanRender(p_, 1 << 14);
+  EXPECT_FALSE(plan.hasMapTarget || plan.blurs || plan.placesMap);
+
+  p_.mapWorld = &empty_map;
+  FillFromSnapshot(snap_, &in_, &p_);
+  plan = PlanRender(p_, 1 << 14);
+  EXPECT_TRUE(plan.hasMapTarget);
+  EXPECT_TRUE(plan.map.cleared) << "an empty map layer reads transparent black";
+  EXPECT_FALSE(plan.placesMap);
+
+  p_.mapWorld = &map;
+  FillFromSnapshot(snap_, &in_, &p_);
+  plan = PlanRender(p_, 1 << 14);
+  EXPECT_TRUE(plan.placesMap);
+  EXPECT_EQ(plan.mapUpload.width, 100u);
+  EXPECT_EQ(plan.mapUpload.height, 50u);
+  float x, y;
+  Apply(p_.xform, 1, 1, &x, &y);
+  EXPECT_NE(x, 1.0f) << "the snapshot placed the map";
+
+  p_.mapWorld = nullptr;
+  snap_[PARAM_MAP_SOFTNESS].u.fs_d.value = 5;
+  FillFromSnapshot(snap_, &in_, &p_);
+  plan = PlanRender(p_, 1 << 14);
+  EXPECT_TRUE(plan.blurs && plan.hasMapTarget);
+  EXPECT_FALSE(plan.map.cleared) << "the blur writes the whole map";
+  UniformMap uniforms;
+  SendDisplaceUniforms(uniforms, p_, plan);
+  EXPECT_EQ(uniforms.at("usingAuxTex").value.i[0], 1);
 }
 
 }  // namespace

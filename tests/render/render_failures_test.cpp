@@ -232,9 +232,9 @@ TEST_F(RenderFailureTest, AntiAliasingFallsBackToTheLargestFactorThatFits) {
   vhost::Image wide = rtest::Pattern(max_size / 4, 2, 8);
   UseFullAmount();
   Set(PARAM_SCALE_X, 130);
-  Set(PARAM_ANTI_ALIASING, 4);
+  Set(PARAM_ANTI_ALIASING, kAntiAliasing4x);
   vhost::RenderResult four = Render(wide);
-  Set(PARAM_ANTI_ALIASING, 5);
+  Set(PARAM_ANTI_ALIASING, kAntiAliasing8x);
   vhost::RenderResult eight = Render(wide);
   ASSERT_EQ(four.err, PF_Err_NONE);
   ASSERT_EQ(eight.err, PF_Err_NONE);
@@ -245,7 +245,7 @@ TEST_F(RenderFailureTest, AntiAliasingFallsBackToTheLargestFactorThatFits) {
 TEST_F(RenderFailureTest, EmptyLayersNeitherCrashNorDivideByZero) {
   vhost::Image empty_map = vhost::Image::Make(0, 0, 8);
   vhost::Image transparent_map = rtest::Uniform(16, 12, 8, 0, 0, 0, 0);
-  Set(PARAM_CHANNEL, 1);
+  Set(PARAM_CHANNEL, kChannelRed);
   Set(PARAM_TRANSLATE_X, 25);
   vhost::RenderResult with_empty = Render(input_, &empty_map);
   vhost::RenderResult with_transparent = Render(input_, &transparent_map);

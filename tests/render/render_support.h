@@ -12,6 +12,7 @@
 
 #include "hostapp/host.h"
 #include "params/param_ids.h"
+#include "params/popups.h"
 #include "support/host_fixture.h"
 #include "support/test_images.h"
 
@@ -62,13 +63,13 @@ class RenderTest : public HostTest {
     host_ = MakeHost();
     ASSERT_EQ(host().GlobalSetup(), PF_Err_NONE);
     ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
-    Set(PARAM_ANTI_ALIASING, 1);
+    Set(PARAM_ANTI_ALIASING, kAntiAliasingNone);
   }
   void Set(int index, double value) { host().controls().SetValue(index, value); }
 
   // "Channel" Alpha on an opaque layer gives the full amount 1 everywhere in the standard
   // interpretation: the transform applies as it is.
-  void UseFullAmount() { Set(PARAM_CHANNEL, 4); }
+  void UseFullAmount() { Set(PARAM_CHANNEL, kChannelAlpha); }
 
   vhost::RenderResult Render(const vhost::Image& input, const vhost::Image* map = nullptr,
                              int bpc = 0, vhost::Timing timing = DefaultTiming()) {

@@ -17,7 +17,7 @@ constexpr int kH = 24;
 TEST_F(RenderTest, MapValueScalesTheTranslation32Bit) {
   vhost::Image input = rtest::Pattern(kW, kH, 32);
   vhost::Image map = rtest::Uniform(kW, kH, 32, 1.0f, 0.75f, 0.0f, 0.0f);
-  Set(PARAM_CHANNEL, 1);       // Red
+  Set(PARAM_CHANNEL, kChannelRed);
   Set(PARAM_TRANSLATE_X, 10);  // 0.1 of the width at the full amount; 0.5 gives 0.05 = 2 pixels
   vhost::RenderResult r = Render(input, &map);
   ASSERT_EQ(r.err, PF_Err_NONE);
@@ -50,7 +50,7 @@ TEST_F(RenderTest, SmallerOffsetMapLandsAtItsOwnPlace) {
   // A map half the size, placed 10 columns right and 6 rows down of the input's origin. Its red
   // 1.0 displaces by +1; elsewhere the map is transparent black, red 0, which displaces by -1.
   vhost::Image map = rtest::Uniform(kW / 2, kH / 2, 32, 1.0f, 1.0f, 0.0f, 0.0f, 10, 6);
-  Set(PARAM_CHANNEL, 1);
+  Set(PARAM_CHANNEL, kChannelRed);
   Set(PARAM_TRANSLATE_X, 5);  // 2 pixels
   vhost::RenderResult r = Render(input, &map);
   ASSERT_EQ(r.err, PF_Err_NONE);
@@ -69,7 +69,7 @@ TEST_F(RenderTest, MapMixInputBlendsTowardTheLayer) {
   vhost::Image input = rtest::Uniform(kW, kH, 32, 1.0f, 0.25f, 0.5f, 0.5f);
   for (int y = 0; y < kH; ++y) input.Set(7, y, 2, 1.0f);  // a column that shows movement
   vhost::Image map = rtest::Uniform(kW, kH, 32, 1.0f, 0.75f, 0.0f, 0.0f);
-  Set(PARAM_CHANNEL, 1);
+  Set(PARAM_CHANNEL, kChannelRed);
   Set(PARAM_TRANSLATE_X, 20);
   Set(PARAM_MAP_MIX_INPUT, 50);
   vhost::RenderResult r = Render(input, &map);
@@ -81,7 +81,7 @@ TEST_F(RenderTest, MapMixInputBlendsTowardTheLayer) {
 
 TEST_F(RenderTest, SoftnessBlursOnlyAboveATenthOfAPixel) {
   vhost::Image input = rtest::Pattern(kW, kH, 32);
-  Set(PARAM_CHANNEL, 1);
+  Set(PARAM_CHANNEL, kChannelRed);
   Set(PARAM_TRANSLATE_X, 10);
   vhost::RenderResult sharp = Render(input);
   Set(PARAM_MAP_SOFTNESS, 0.1);
@@ -103,7 +103,7 @@ TEST_F(RenderTest, SoftnessRadiusFollowsTheDownsampleFactor) {
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; ++x)
       for (int c = 0; c < 4; ++c) full.Set(x, y, c, half.Get(x / 2, y / 2, c));
-  Set(PARAM_CHANNEL, 1);
+  Set(PARAM_CHANNEL, kChannelRed);
   Set(PARAM_TRANSLATE_X, 10);
   Set(PARAM_MAP_SOFTNESS, 3);
   vhost::RenderResult reference = Render(half);
@@ -125,10 +125,10 @@ TEST_F(RenderTest, WithoutMapLayerTheBlurredInputIsTheMapButColoursStaySharp) {
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; x += 5) input.Set(x, y, 2, 1.0f);
   // "Repeat" keeps the blurred red uniform up to the border.
-  Set(PARAM_CHANNEL, 1);
+  Set(PARAM_CHANNEL, kChannelRed);
   Set(PARAM_TRANSLATE_X, 20);  // half of 20 % of 40 = 4 pixels
   Set(PARAM_MAP_SOFTNESS, 4);
-  Set(PARAM_EDGE_BEHAVIOR, 3);
+  Set(PARAM_EDGE_BEHAVIOR, kEdgeRepeat);
   vhost::RenderResult r = Render(input);
   ASSERT_EQ(r.err, PF_Err_NONE);
   for (int y = 0; y < kH; ++y)
@@ -212,7 +212,7 @@ TEST_F(RenderTest, TwoTimesAntiAliasingIsTheMeanOfEachTwoByTwoBlock) {
   vhost::Image input = rtest::Pattern(w, h, 32);
   UseFullAmount();
   Set(PARAM_SCALE_X, 150);
-  Set(PARAM_ANTI_ALIASING, 3);
+  Set(PARAM_ANTI_ALIASING, kAntiAliasing2x);
   vhost::RenderResult r = Render(input);
   ASSERT_EQ(r.err, PF_Err_NONE);
   for (int y = 0; y < h; ++y)
@@ -238,7 +238,10 @@ TEST_F(RenderTest, EdgeModesDecideWhatLiesBeyondTheBorder) {
   const struct {
     int popup;
     Edge edge;
-  } modes[] = {{1, Edge::kNone}, {3, Edge::kRepeat}, {4, Edge::kMirror}, {5, Edge::kClamp}};
+  } modes[] = {{kEdgeNone, Edge::kNone},
+               {kEdgeRepeat, Edge::kRepeat},
+               {kEdgeMirrorRepeat, Edge::kMirror},
+               {kEdgeEdgeRepeat, Edge::kClamp}};
   for (int shift_percent : {-25, 100}) {  // a quarter of the frame, and a whole frame
     const int dx = kW * shift_percent / 100;
     Set(PARAM_TRANSLATE_X, shift_percent);
@@ -260,14 +263,14 @@ TEST_F(RenderTest, EdgeModesDecideWhatLiesBeyondTheBorder) {
 
 TEST_F(RenderTest, ViewAndDebugControlsChangeNothing) {
   vhost::Image input = rtest::Pattern(kW, kH, 8);
-  Set(PARAM_CHANNEL, 1);
+  Set(PARAM_CHANNEL, kChannelRed);
   Set(PARAM_TRANSLATE_X, 10);
   Set(PARAM_ROTATE, 20);
   vhost::RenderResult plain = Render(input);
-  Set(PARAM_VIEW, 1);
-  Set(PARAM_CACHING_BEHAVIOR, 2);
+  Set(PARAM_VIEW, kViewMap);
+  Set(PARAM_CACHING_BEHAVIOR, kCachingStill);
   for (int i : {PARAM_LEFT, PARAM_TOP, PARAM_RIGHT, PARAM_BOTTOM}) Set(i, 3);
-  Set(PARAM_MODE, 1);
+  Set(PARAM_MODE, kModeGradientRamp);
   host().controls().at(PARAM_RAMP_ORIGIN).value2 = 10;
   Set(PARAM_RAMP_ORIGIN, 10);
   Set(PARAM_RAMP_SCALE, 30);

@@ -3,6 +3,7 @@
 // sampling coordinates fall on texel centres, so expectations are exact texel picks.
 #include <cmath>
 
+#include "params/popups.h"
 #include "shader_harness.h"
 
 namespace {
@@ -16,13 +17,13 @@ struct Xform {
 
 struct Settings {
   int usingAuxTex = 1;
-  int srcL = 1;
+  int srcL = kChannelRed;
   int invert = 0;
   int legacyB = 0;
   int viewMapL = 0;
   float gammaF = 1.0f;
   float offsetF = 0.0f;
-  int easingL = 1;
+  int easingL = kEasingNone;
   int bpc = 32;
   int iterL = 1;
   Xform prev;
@@ -166,16 +167,16 @@ TEST_F(DisplaceTest, ScaleEnlargesAboutTheAnchorInProportionToTheAmount) {
 TEST_F(DisplaceTest, EasingCurvesBendTheAmount) {
   const Image half = Map(2, 2, 0.5f);
   Settings s;
-  s.easingL = 3;
+  s.easingL = kEasingIn;
   EXPECT_NEAR(ViewedValue(s, half), 0.03125f, kTol);
-  s.easingL = 4;
+  s.easingL = kEasingOut;
   EXPECT_NEAR(ViewedValue(s, half), 0.96875f, kTol);
-  s.easingL = 5;
+  s.easingL = kEasingInOut;
   EXPECT_NEAR(ViewedValue(s, half), 0.5f, kTol);
   EXPECT_NEAR(ViewedValue(s, Map(2, 2, 0.25f)), 0.015625f, kTol);
-  s.easingL = 2;  // any other value above 1 eases in and out
+  s.easingL = kEasingGap;  // any other value above "None" eases in and out
   EXPECT_NEAR(ViewedValue(s, Map(2, 2, 0.25f)), 0.015625f, kTol);
-  s.easingL = 1;
+  s.easingL = kEasingNone;
   EXPECT_NEAR(ViewedValue(s, Map(2, 2, 0.25f)), 0.25f, kTol);
 }
 
@@ -199,7 +200,7 @@ TEST_F(DisplaceTest, ChannelChoiceReadsTheMapOrTheLayer) {
     EXPECT_NEAR(ViewedValue(s, map), expected[src] * 0.5f, kTol) << "srcL " << src;
   }
   // Without an auxiliary map the layer itself is the map.
-  s.srcL = 1;
+  s.srcL = kChannelRed;
   s.usingAuxTex = 0;
   s.viewMapL = 1;
   const Image input = Layer(3, 2);

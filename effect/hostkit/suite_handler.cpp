@@ -1,4 +1,4 @@
-#include "host/suite_handler.h"
+#include "hostkit/suite_handler.h"
 
 namespace {
 
