@@ -161,13 +161,11 @@ struct WritePlan {
   bool float_out = false;
 };
 
-bool PlanWrite(const std::string& path, int width, int height, int bpc, WritePlan* plan,
-               std::string* error) {
+void PlanWrite(const std::string& path, int width, int height, int bpc, WritePlan* plan) {
   plan->writer = CreateWriter(path);
-  if (!plan->writer) {
-    *error = "no image format writes files named like this";
-    return false;
-  }
+  if (!plan->writer)
+    throw RenderError("cannot write " + Quoted(path) +
+                      ": no image format writes files named like this");
   const std::string format = plan->writer->format_name();
   plan->has_alpha = plan->writer->supports("alpha");
   const bool associated = IsAssociatedFormat(format);
@@ -180,29 +178,28 @@ bool PlanWrite(const std::string& path, int width, int height, int bpc, WritePla
     if (!associated) plan->layout.attribute("oiio:UnassociatedAlpha", 1);
   }
   plan->multiply = associated || !plan->has_alpha;
-  return true;
 }
 
 // Writes pixels of `type` laid out as `plan` says through a temporary file renamed into place.
-bool WritePlanned(const std::string& path, WritePlan& plan, OIIO::TypeDesc type, const void* pixels,
-                  std::string* error) {
+// Throws RenderError naming the file; the target is then unchanged.
+void WritePlanned(const std::string& path, WritePlan& plan, OIIO::TypeDesc type,
+                  const void* pixels) {
+  std::string why;
   try {
     TempFile temp(path);
     if (!plan.writer->open(temp.path(), plan.layout) || !plan.writer->write_image(type, pixels) ||
-        !plan.writer->close()) {
-      *error = FirstLine(plan.writer->geterror());
-      return false;
-    }
-    return temp.Commit(error);
+        !plan.writer->close())
+      why = FirstLine(plan.writer->geterror());
+    else if (temp.Commit(&why))
+      return;
   } catch (const std::exception& e) {
-    *error = e.what();
-    return false;
+    why = e.what();
   }
+  throw RenderError("cannot write " + Quoted(path) + ": " + why);
 }
 
 // Writes straight float colour, multiplied by alpha where the plan asks for it.
-bool WriteStraightFloat(const std::string& path, WritePlan& plan, const RgbaImage& image,
-                        std::string* error) {
+void WriteStraightFloat(const std::string& path, WritePlan& plan, const RgbaImage& image) {
   const int channels = plan.channels;
   std::vector<float> data(static_cast<size_t>(image.width) * image.height * channels);
   const size_t count = static_cast<size_t>(image.width) * image.height;
@@ -212,26 +209,26 @@ bool WriteStraightFloat(const std::string& path, WritePlan& plan, const RgbaImag
     for (int c = 0; c < 3; ++c) dst[c] = plan.multiply ? src[c] * src[3] : src[c];
     if (plan.has_alpha) dst[3] = src[3];
   }
-  return WritePlanned(path, plan, OIIO::TypeDesc::FLOAT, data.data(), error);
+  WritePlanned(path, plan, OIIO::TypeDesc::FLOAT, data.data());
 }
 
 }  // namespace
 
-bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error) {
+void WriteImage(const std::string& path, const RgbaImage& image, int bpc) {
   WritePlan plan;
-  if (!PlanWrite(path, image.width, image.height, bpc, &plan, error)) return false;
-  return WriteStraightFloat(path, plan, image, error);
+  PlanWrite(path, image.width, image.height, bpc, &plan);
+  WriteStraightFloat(path, plan, image);
 }
 
-bool WriteHostImage(const std::string& path, const vhost::Image& image, int bpc,
-                    std::string* error) {
+void WriteHostImage(const std::string& path, const vhost::Image& image, int bpc) {
   WritePlan plan;
-  if (!PlanWrite(path, image.width, image.height, bpc, &plan, error)) return false;
+  PlanWrite(path, image.width, image.height, bpc, &plan);
   // An 8-bit render bound for an 8-bit file with straight alpha needs only its channels put in
   // file order: every byte would come back unchanged from the trip through float. This is the
   // common case of a sequence, and skips two frame-sized float buffers per frame.
   if (image.bpc != 8 || plan.float_out || plan.multiply) {
-    return WriteStraightFloat(path, plan, FromHostImage(image), error);
+    WriteStraightFloat(path, plan, FromHostImage(image));
+    return;
   }
   std::vector<uint8_t> data(static_cast<size_t>(image.width) * image.height * 4);
   uint8_t* dst = data.data();
@@ -244,7 +241,7 @@ bool WriteHostImage(const std::string& path, const vhost::Image& image, int bpc,
       dst[3] = src[0];
     }
   }
-  return WritePlanned(path, plan, OIIO::TypeDesc::UINT8, data.data(), error);
+  WritePlanned(path, plan, OIIO::TypeDesc::UINT8, data.data());
 }
 
 vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x, int origin_y) {

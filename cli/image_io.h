@@ -39,14 +39,13 @@ void CheckOutputFormat(const std::string& path);
 bool StoresFloat(const std::string& path);
 
 // Writes `image` at `bpc` bits per channel (8 or 32; 32 falls back to 8 where the format has no
-// float) through a temporary file renamed into place. On failure returns false with `error` set;
-// the target is then unchanged.
-bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error);
+// float) through a temporary file renamed into place. Throws RenderError, "cannot write" and the
+// file's name with the reason, on failure; the target is then unchanged.
+void WriteImage(const std::string& path, const RgbaImage& image, int bpc);
 
 // The same for a host buffer, as a render returns it; an 8-bit buffer for an 8-bit file that keeps
 // straight alpha is written without conversion.
-bool WriteHostImage(const std::string& path, const vhost::Image& image, int bpc,
-                    std::string* error);
+void WriteHostImage(const std::string& path, const vhost::Image& image, int bpc);
 
 // Conversions to and from the host's ARGB buffers at 8 or 32 bits per channel.
 vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x = 0, int origin_y = 0);

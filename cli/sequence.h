@@ -27,7 +27,8 @@ struct SequencePlan {
 };
 
 // Renders and writes every frame. On the first failure the other threads finish the frame they
-// are on and stop; throws RenderError for a failed render (with the host code) or write. Frames
+// are on and stop; throws RenderError for a failed render (with the host code), a failed write, or
+// anything else a worker threw, naming the frame. Frames
 // written before the failure stay; the failed frame's file is not touched.
 void RenderSequence(vhost::Host& host, const SequencePlan& plan);
 
