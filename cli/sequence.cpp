@@ -43,7 +43,7 @@ void RenderFrame(vhost::Host& host, const SequencePlan& plan, const FrameJob& fr
   if (const PF_Err err = result.pre_render_err ? result.pre_render_err : result.err)
     throw RenderError("frame " + std::to_string(frame.frame) + ": the render failed with " +
                       DescribeError(err));
-  WriteHostImage(frame.output, result.output, plan.bpc);
+  WriteHostImage(frame.output, result.output, plan.format, plan.bpc);
 }
 
 // A worker's loop. Nothing may leave it as an exception, which would end the process: every

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/image_io.h"
 #include "hostapp/host.h"
 
 namespace vcli {
@@ -20,6 +21,7 @@ struct SequencePlan {
   const vhost::Image* input = nullptr;
   const vhost::Image* map = nullptr;  // null: no map layer
   int bpc = 8;
+  OutputFormat format;  // of every frame's file
   double fps = 24;
   int downsample = 1;
   int threads = 1;
