@@ -1,7 +1,6 @@
 #include "cli/control_values.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -10,29 +9,16 @@
 #include "cli/format.h"
 #include "cli/limits.h"
 #include "cli/timing.h"
+#include "hostapp/control_kinds.h"
+#include "hostapp/text.h"
 
 namespace vcli {
 
 namespace {
 
-// Angles and points travel to the plug-in as 16.16 fixed-point numbers.
-constexpr double kFixedLimit = 32767;
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  const size_t begin = s.find_first_not_of(" \t");
-  if (begin == std::string::npos) return {};
-  return s.substr(begin, s.find_last_not_of(" \t") + 1 - begin);
-}
-
-std::string Quoted(const std::string& s) {
-  return "\"" + s + "\"";
-}
+using vhost::Lower;
+using vhost::Quoted;
+using vhost::Trim;
 
 size_t EditDistance(const std::string& a, const std::string& b) {
   std::vector<size_t> row(b.size() + 1);
@@ -154,8 +140,8 @@ ControlValue ParsePoint(const ControlInfo& c, const std::string& raw) {
   ControlValue v;
   v.x = ParseFinite(c, raw.substr(0, comma), {"%"});
   v.y = ParseFinite(c, raw.substr(comma + 1), {"%"});
-  CheckRange(c, v.x, -kFixedLimit, kFixedLimit, "%");
-  CheckRange(c, v.y, -kFixedLimit, kFixedLimit, "%");
+  CheckRange(c, v.x, -vhost::kFixedMax, vhost::kFixedMax, "%");
+  CheckRange(c, v.y, -vhost::kFixedMax, vhost::kFixedMax, "%");
   return v;
 }
 
@@ -174,7 +160,7 @@ CheckedSetting Check(const std::vector<ControlInfo>& controls, const ControlSett
     const ControlInfo& c = FindControl(controls, setting.name);
     CheckedSetting checked;
     checked.index = c.index;
-    checked.point = c.kind == PF_Param_POINT;
+    checked.point = vhost::KindOf(c.kind).form == vhost::ValueForm::kPoint;
     if (setting.value) {
       checked.value = ParseControlValue(c, *setting.value);
       return checked;
@@ -222,34 +208,34 @@ const ControlInfo& FindControl(const std::vector<ControlInfo>& controls, const s
 
 ControlValue ParseControlValue(const ControlInfo& c, const std::string& text) {
   ControlValue v;
-  switch (c.kind) {
-    case PF_Param_FLOAT_SLIDER:
+  switch (vhost::KindOf(c.kind).form) {
+    case vhost::ValueForm::kNumber:
       v.x = ParseFinite(c, text, {"%"});
       CheckRange(c, v.x, c.valid_min, c.valid_max, c.percent ? "%" : "");
       break;
-    case PF_Param_SLIDER:
+    case vhost::ValueForm::kWholeNumber:
       v.x = ParseFinite(c, text, {});
       if (std::floor(v.x) != v.x)
         throw InputError(Quoted(c.name) + ": " + Quoted(text) + " is not a whole number");
       CheckRange(c, v.x, c.valid_min, c.valid_max, "");
       break;
-    case PF_Param_ANGLE:
+    case vhost::ValueForm::kDegrees:
       v.x = ParseFinite(c, text, {"°", "deg"});
       if (c.limited)
         CheckRange(c, v.x, c.valid_min, c.valid_max, " degrees");
       else
-        CheckRange(c, v.x, -kFixedLimit, kFixedLimit, " degrees");
+        CheckRange(c, v.x, -vhost::kFixedMax, vhost::kFixedMax, " degrees");
       break;
-    case PF_Param_CHECKBOX:
+    case vhost::ValueForm::kOnOff:
       v.x = ParseCheckbox(c, text);
       break;
-    case PF_Param_POPUP:
+    case vhost::ValueForm::kItem:
       v.x = ParsePopup(c, text);
       break;
-    case PF_Param_POINT:
+    case vhost::ValueForm::kPoint:
       v = ParsePoint(c, text);
       break;
-    default:
+    case vhost::ValueForm::kNone:
       throw InputError(Quoted(c.name) + " cannot be set");
   }
   return v;

@@ -2,12 +2,11 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include "cli/errors.h"
 #include "cli/param_names.h"
+#include "hostapp/control_kinds.h"
 
 namespace vcli {
 
@@ -15,92 +14,37 @@ namespace {
 
 // Fills ranges, defaults and choices from the declared record.
 void DescribeValues(const vhost::Control& control, ControlInfo* info) {
-  const PF_ParamDef& def = control.def;
-  switch (def.param_type) {
-    case PF_Param_FLOAT_SLIDER:
-      info->limited = true;
-      info->valid_min = ShortestFloat(def.u.fs_d.valid_min);
-      info->valid_max = ShortestFloat(def.u.fs_d.valid_max);
-      info->slider_min = ShortestFloat(def.u.fs_d.slider_min);
-      info->slider_max = ShortestFloat(def.u.fs_d.slider_max);
-      info->default_x = ShortestFloat(def.u.fs_d.dephault);
-      info->percent = def.u.fs_d.display_flags & PF_ValueDisplayFlag_PERCENT;
-      info->precision = def.u.fs_d.precision;
-      break;
-    case PF_Param_SLIDER:
-      info->limited = true;
-      info->valid_min = def.u.sd.valid_min;
-      info->valid_max = def.u.sd.valid_max;
-      info->slider_min = def.u.sd.slider_min;
-      info->slider_max = def.u.sd.slider_max;
-      info->default_x = def.u.sd.dephault;
-      break;
-    case PF_Param_ANGLE:
-      // An angle without declared limits turns freely.
-      info->limited = def.u.ad.valid_min != def.u.ad.valid_max;
-      info->valid_min = def.u.ad.valid_min / 65536.0;
-      info->valid_max = def.u.ad.valid_max / 65536.0;
-      info->default_x = def.u.ad.dephault / 65536.0;
-      break;
-    case PF_Param_CHECKBOX:
-      info->default_x = def.u.bd.dephault;
-      break;
-    case PF_Param_POPUP: {
-      info->default_x = def.u.pd.dephault;
-      size_t start = 0;
-      while (start <= control.text.size()) {
-        size_t end = control.text.find('|', start);
-        if (end == std::string::npos) end = control.text.size();
-        info->choices.push_back(control.text.substr(start, end - start));
-        start = end + 1;
-      }
-      break;
-    }
-    case PF_Param_POINT:
-      info->percent = true;
-      info->default_x = def.u.td.x_dephault / 65536.0;
-      info->default_y = def.u.td.y_dephault / 65536.0;
-      break;
-    default:
-      break;
+  const vhost::ControlKind& kind = vhost::KindOf(control.def.param_type);
+  const vhost::PanelRange range = kind.range(control.def);
+  info->limited = range.limited;
+  info->valid_min = range.valid_min;
+  info->valid_max = range.valid_max;
+  info->slider_min = range.slider_min;
+  info->slider_max = range.slider_max;
+  info->percent = range.percent;
+  info->precision = range.precision;
+  info->default_x = range.dephault.x;
+  info->default_y = range.dephault.y;
+  if (kind.form != vhost::ValueForm::kItem) return;
+  size_t start = 0;
+  while (start <= control.text.size()) {
+    size_t end = control.text.find('|', start);
+    if (end == std::string::npos) end = control.text.size();
+    info->choices.push_back(control.text.substr(start, end - start));
+    start = end + 1;
   }
 }
 
 std::string CannotSetReason(const PF_ParamDef& def) {
-  switch (def.param_type) {
-    case PF_Param_LAYER:
-      return "is a layer";
-    case PF_Param_GROUP_START:
-    case PF_Param_GROUP_END:
-      return "is a group";
-    case PF_Param_BUTTON:
-      return "is a button";
-    case PF_Param_FLOAT_SLIDER:
-    case PF_Param_SLIDER:
-    case PF_Param_ANGLE:
-    case PF_Param_CHECKBOX:
-    case PF_Param_POINT:
-      break;
-    case PF_Param_POPUP:
-      // The popups declared greyed out show the GPU driver; they hold no setting.
-      if (def.ui_flags & PF_PUI_DISABLED) return "only shows the GPU driver";
-      break;
-    default:
-      return "is of a kind varnex cannot set";
-  }
+  const vhost::ControlKind& kind = vhost::KindOf(def.param_type);
+  if (kind.cannot_set) return kind.cannot_set;
+  // The popups declared greyed out show the GPU driver; they hold no setting.
+  if (kind.form == vhost::ValueForm::kItem && (def.ui_flags & PF_PUI_DISABLED))
+    return "only shows the GPU driver";
   return {};
 }
 
 }  // namespace
-
-double ShortestFloat(float value) {
-  char text[32];
-  for (int digits = 1; digits <= 9; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-    if (std::strtof(text, nullptr) == value) break;
-  }
-  return std::strtod(text, nullptr);
-}
 
 std::string DescribeError(PF_Err err) {
   std::string name = vhost::ErrorName(err);

@@ -52,8 +52,4 @@ struct Session {
 // step, with its error code.
 Session StartSession(const std::string& plugin);
 
-// A float in its shortest decimal form, so that single-precision limits read as declared (0.9,
-// not 0.899999976).
-double ShortestFloat(float value);
-
 }  // namespace vcli

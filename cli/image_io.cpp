@@ -13,33 +13,17 @@
 #include "cli/limits.h"
 #include "cli/silence.h"
 #include "cli/temp_file.h"
+#include "hostapp/text.h"
 
 namespace vcli {
 
 namespace {
 
+using vhost::Quoted;
+
 std::string FirstLine(const std::string& text) {
   std::string line = text.substr(0, text.find('\n'));
   return line.empty() ? "unknown error" : line;
-}
-
-std::string Quoted(const std::string& s) {
-  return "\"" + s + "\"";
-}
-
-// The format OpenImageIO picks for this name, or null when it knows none.
-std::unique_ptr<OIIO::ImageOutput> CreateWriter(const std::string& path) {
-  auto writer = OIIO::ImageOutput::create(path);
-  OIIO::geterror();  // a failed lookup leaves a message behind; it is reported our own way
-  return writer;
-}
-
-bool IsAssociatedFormat(const std::string& format_name) {
-  return format_name == "openexr";
-}
-
-bool KeepsFloat(const std::string& format_name) {
-  return format_name == "openexr" || format_name == "tiff";
 }
 
 void CheckDimensions(const OIIO::ImageSpec& layout, const std::string& what) {
@@ -52,15 +36,6 @@ void CheckDimensions(const OIIO::ImageSpec& layout, const std::string& what) {
                      std::to_string(layout.height) + " is larger than the limit of " +
                      std::to_string(kMaxImageSide) + " pixels a side and " +
                      std::to_string(kMaxImagePixels) + " pixels in all");
-}
-
-// Reads channels [begin, end) as floats, `end - begin` per pixel.
-std::vector<float> ReadChannels(OIIO::ImageInput& in, int begin, int end, const std::string& what) {
-  const OIIO::ImageSpec& layout = in.spec();
-  std::vector<float> data(static_cast<size_t>(layout.width) * layout.height * (end - begin));
-  if (!in.read_image(0, 0, begin, end, OIIO::TypeDesc::FLOAT, data.data()))
-    throw InputError(what + ": cannot read the pixels: " + FirstLine(in.geterror()));
-  return data;
 }
 
 // OpenEXR trusts the sizes in a file's header: a few corrupt bytes can declare an attribute of a
@@ -86,74 +61,146 @@ bool ExrHeaderFits(const std::string& path) {
   return false;
 }
 
-}  // namespace
-
-RgbaImage ReadImage(const std::string& path, const std::string& role) {
-  const std::string what = role + " " + Quoted(path);
+// Opens the first image of a file, refusing what CheckDimensions refuses. Decoders print their
+// own complaints about damaged files, so callers silence standard error around this and the
+// reading that follows; ours is the one line of the InputError.
+std::unique_ptr<OIIO::ImageInput> OpenChecked(const std::string& path, const std::string& what) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) throw InputError(what + ": no such file");
   if (!std::filesystem::is_regular_file(path, ec)) throw InputError(what + ": not a file");
-
   if (!ExrHeaderFits(path))
     throw InputError(what + ": cannot read it as an image: the EXR header is damaged");
-
-  // Decoders print their own complaints about damaged files; ours is the one line below.
-  SilenceFd quiet_stderr(STDERR_FILENO);
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);
   if (!in) throw InputError(what + ": cannot read it as an image: " + FirstLine(OIIO::geterror()));
-  const OIIO::ImageSpec layout = in->spec();
-  CheckDimensions(layout, what);
+  CheckDimensions(in->spec(), what);
+  return in;
+}
 
-  // Colour comes from the first three channels (or the first one, grey, repeated); alpha from the
-  // channel the file marks as alpha, wherever it is.
-  const int alpha = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels
-                        ? layout.alpha_channel
-                        : -1;
-  const int colour_channels = std::min(layout.nchannels, alpha >= 0 && alpha < 3 ? alpha : 3);
-  const int first_count = std::min(layout.nchannels, std::max(colour_channels, alpha + 1));
-  const int read_end = std::min(first_count, 4);
-  std::vector<float> head = ReadChannels(*in, 0, read_end, what);
-  std::vector<float> alpha_plane;
-  if (alpha >= read_end) alpha_plane = ReadChannels(*in, alpha, alpha + 1, what);
+// Where a file's channels go. Colour comes from the first three channels (or the first one,
+// grey, repeated); alpha from the channel the file marks as alpha, wherever it is. The channels
+// up to `head_end` are read together, an alpha beyond them on its own.
+struct ChannelMap {
+  int alpha = -1;  // -1: opaque
+  int colour_channels = 0;
+  int head_end = 0;
+  bool associated = false;  // colour is stored multiplied by alpha
+};
 
+ChannelMap MapChannels(const OIIO::ImageSpec& layout) {
+  ChannelMap map;
+  map.alpha = layout.alpha_channel >= 0 && layout.alpha_channel < layout.nchannels
+                  ? layout.alpha_channel
+                  : -1;
+  map.colour_channels = std::min(layout.nchannels, map.alpha >= 0 && map.alpha < 3 ? map.alpha : 3);
+  const int first_count = std::min(layout.nchannels, std::max(map.colour_channels, map.alpha + 1));
+  map.head_end = std::min(first_count, 4);
+  map.associated = map.alpha >= 0 && layout.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+  return map;
+}
+
+// Reads channels [begin, end) as samples of `T`, `end - begin` per pixel.
+template <typename T>
+std::vector<T> ReadChannels(OIIO::ImageInput& in, int begin, int end, OIIO::TypeDesc type,
+                            const std::string& what) {
+  const OIIO::ImageSpec& layout = in.spec();
+  std::vector<T> data(static_cast<size_t>(layout.width) * layout.height * (end - begin));
+  if (!in.read_image(0, 0, begin, end, type, data.data()))
+    throw InputError(what + ": cannot read the pixels: " + FirstLine(in.geterror()));
+  return data;
+}
+
+// Hands `store` each pixel's index and its RGBA samples as `T`, `opaque` where the file has no
+// alpha; colour is as stored (associated or not).
+template <typename T, typename Store>
+void ReadRgba(OIIO::ImageInput& in, const ChannelMap& map, OIIO::TypeDesc type, T opaque,
+              const std::string& what, Store store) {
+  const std::vector<T> head = ReadChannels<T>(in, 0, map.head_end, type, what);
+  std::vector<T> alpha_plane;
+  if (map.alpha >= map.head_end)
+    alpha_plane = ReadChannels<T>(in, map.alpha, map.alpha + 1, type, what);
+  const size_t count = static_cast<size_t>(in.spec().width) * in.spec().height;
+  T rgba[4];
+  for (size_t i = 0; i < count; ++i) {
+    const T* src = head.data() + i * map.head_end;
+    for (int c = 0; c < 3; ++c) rgba[c] = src[map.colour_channels >= 3 ? c : 0];
+    rgba[3] = map.alpha < 0 ? opaque : (map.alpha < map.head_end ? src[map.alpha] : alpha_plane[i]);
+    store(i, rgba);
+  }
+}
+
+RgbaImage ReadStraightFloat(OIIO::ImageInput& in, const std::string& what) {
+  const OIIO::ImageSpec& layout = in.spec();
+  const ChannelMap map = MapChannels(layout);
   RgbaImage image;
   image.width = layout.width;
   image.height = layout.height;
   image.float_source = layout.format.is_floating_point();
   image.pixels.resize(static_cast<size_t>(layout.width) * layout.height * 4);
-  const bool associated = alpha >= 0 && layout.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-  const size_t count = static_cast<size_t>(layout.width) * layout.height;
-  for (size_t i = 0; i < count; ++i) {
-    const float* src = head.data() + i * read_end;
+  ReadRgba<float>(in, map, OIIO::TypeDesc::FLOAT, 1.0f, what, [&](size_t i, const float* rgba) {
     float* dst = image.pixels.data() + i * 4;
-    for (int c = 0; c < 3; ++c) dst[c] = src[colour_channels >= 3 ? c : 0];
-    dst[3] = alpha < 0 ? 1.0f : (alpha < read_end ? src[alpha] : alpha_plane[i]);
-    if (associated && dst[3] > 0) {
+    std::copy(rgba, rgba + 4, dst);
+    if (map.associated && dst[3] > 0) {
       for (int c = 0; c < 3; ++c) dst[c] /= dst[3];
     }
-  }
+  });
   return image;
 }
 
-void CheckOutputFormat(const std::string& path) {
-  if (!CreateWriter(path))
-    throw InputError("output " + Quoted(path) + ": no image format writes files named like this");
+// 8-bit straight samples into an 8-bit host buffer, byte for byte.
+vhost::Image ReadHost8(OIIO::ImageInput& in, const ChannelMap& map, const std::string& what,
+                       int origin_x, int origin_y) {
+  const OIIO::ImageSpec& layout = in.spec();
+  vhost::Image host = vhost::Image::Make(layout.width, layout.height, 8, origin_x, origin_y);
+  const size_t width = static_cast<size_t>(layout.width);
+  ReadRgba<uint8_t>(in, map, OIIO::TypeDesc::UINT8, 255, what, [&](size_t i, const uint8_t* rgba) {
+    uint8_t* dst = host.Row(static_cast<int>(i / width)) + (i % width) * 4;
+    for (int c = 0; c < 4; ++c) dst[kHostChannel[c]] = rgba[c];
+  });
+  return host;
 }
 
-bool StoresFloat(const std::string& path) {
-  auto writer = CreateWriter(path);
-  if (!writer) return false;
-  return KeepsFloat(writer->format_name());
+}  // namespace
+
+RgbaImage ReadImage(const std::string& path, const std::string& role) {
+  const std::string what = role + " " + Quoted(path);
+  SilenceFd quiet_stderr(STDERR_FILENO);
+  auto in = OpenChecked(path, what);
+  return ReadStraightFloat(*in, what);
+}
+
+vhost::Image ReadHostImage(const std::string& path, const std::string& role, std::optional<int> bpc,
+                           int origin_x, int origin_y) {
+  const std::string what = role + " " + Quoted(path);
+  SilenceFd quiet_stderr(STDERR_FILENO);
+  auto in = OpenChecked(path, what);
+  const OIIO::ImageSpec& layout = in->spec();
+  const int depth = bpc.value_or(layout.format.is_floating_point() ? 32 : 8);
+  const ChannelMap map = MapChannels(layout);
+  if (depth == 8 && layout.format == OIIO::TypeDesc::UINT8 && !map.associated)
+    return ReadHost8(*in, map, what, origin_x, origin_y);
+  return ToHostImage(ReadStraightFloat(*in, what), depth, origin_x, origin_y);
+}
+
+OutputFormat OutputFormatFor(const std::string& path) {
+  auto writer = OIIO::ImageOutput::create(path);
+  OIIO::geterror();  // a failed lookup leaves a message behind; it is reported our own way
+  if (!writer)
+    throw InputError("output " + Quoted(path) + ": no image format writes files named like this");
+  OutputFormat format;
+  format.name = writer->format_name();
+  format.keeps_float = format.name == "openexr" || format.name == "tiff";
+  format.has_alpha = writer->supports("alpha");
+  format.associated = format.name == "openexr";
+  return format;
 }
 
 namespace {
 
-// How a file named `path` will be written: its layout and whether colour is stored multiplied
-// by alpha (associated formats, and formats without alpha, which get the image over black).
+// How one image is laid out in its file, and whether its colour is stored multiplied by alpha
+// (associated formats, and formats without alpha, which get the image over black).
 struct WritePlan {
-  std::unique_ptr<OIIO::ImageOutput> writer;
   OIIO::ImageSpec layout;
   int channels = 4;
   bool has_alpha = true;
@@ -161,48 +208,45 @@ struct WritePlan {
   bool float_out = false;
 };
 
-bool PlanWrite(const std::string& path, int width, int height, int bpc, WritePlan* plan,
-               std::string* error) {
-  plan->writer = CreateWriter(path);
-  if (!plan->writer) {
-    *error = "no image format writes files named like this";
-    return false;
+WritePlan PlanWrite(const OutputFormat& format, int width, int height, int bpc) {
+  WritePlan plan;
+  plan.has_alpha = format.has_alpha;
+  plan.channels = plan.has_alpha ? 4 : 3;
+  plan.float_out = bpc == 32 && format.keeps_float;
+  plan.layout = OIIO::ImageSpec(width, height, plan.channels,
+                                plan.float_out ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+  if (plan.has_alpha) {
+    plan.layout.alpha_channel = 3;
+    if (!format.associated) plan.layout.attribute("oiio:UnassociatedAlpha", 1);
   }
-  const std::string format = plan->writer->format_name();
-  plan->has_alpha = plan->writer->supports("alpha");
-  const bool associated = IsAssociatedFormat(format);
-  plan->channels = plan->has_alpha ? 4 : 3;
-  plan->float_out = bpc == 32 && KeepsFloat(format);
-  plan->layout = OIIO::ImageSpec(width, height, plan->channels,
-                                 plan->float_out ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
-  if (plan->has_alpha) {
-    plan->layout.alpha_channel = 3;
-    if (!associated) plan->layout.attribute("oiio:UnassociatedAlpha", 1);
-  }
-  plan->multiply = associated || !plan->has_alpha;
-  return true;
+  plan.multiply = format.associated || !plan.has_alpha;
+  return plan;
 }
-
 // Writes pixels of `type` laid out as `plan` says through a temporary file renamed into place.
-bool WritePlanned(const std::string& path, WritePlan& plan, OIIO::TypeDesc type, const void* pixels,
-                  std::string* error) {
+// Throws RenderError naming the file; the target is then unchanged.
+void WritePlanned(const std::string& path, const OutputFormat& format, const WritePlan& plan,
+                  OIIO::TypeDesc type, const void* pixels) {
+  std::string why = "no image format writes files named like this";
   try {
-    TempFile temp(path);
-    if (!plan.writer->open(temp.path(), plan.layout) || !plan.writer->write_image(type, pixels) ||
-        !plan.writer->close()) {
-      *error = FirstLine(plan.writer->geterror());
-      return false;
+    // A writer per file: each call may be on its own thread.
+    auto writer = OIIO::ImageOutput::create(format.name);
+    if (writer) {
+      TempFile temp(path);
+      if (!writer->open(temp.path(), plan.layout) || !writer->write_image(type, pixels) ||
+          !writer->close())
+        why = FirstLine(writer->geterror());
+      else if (temp.Commit(&why))
+        return;
     }
-    return temp.Commit(error);
   } catch (const std::exception& e) {
-    *error = e.what();
-    return false;
+    why = e.what();
   }
+  throw RenderError("cannot write " + Quoted(path) + ": " + why);
 }
 
 // Writes straight float colour, multiplied by alpha where the plan asks for it.
-bool WriteStraightFloat(const std::string& path, WritePlan& plan, const RgbaImage& image,
-                        std::string* error) {
+void WriteStraightFloat(const std::string& path, const OutputFormat& format, const WritePlan& plan,
+                        const RgbaImage& image) {
   const int channels = plan.channels;
   std::vector<float> data(static_cast<size_t>(image.width) * image.height * channels);
   const size_t count = static_cast<size_t>(image.width) * image.height;
@@ -212,39 +256,35 @@ bool WriteStraightFloat(const std::string& path, WritePlan& plan, const RgbaImag
     for (int c = 0; c < 3; ++c) dst[c] = plan.multiply ? src[c] * src[3] : src[c];
     if (plan.has_alpha) dst[3] = src[3];
   }
-  return WritePlanned(path, plan, OIIO::TypeDesc::FLOAT, data.data(), error);
+  WritePlanned(path, format, plan, OIIO::TypeDesc::FLOAT, data.data());
 }
 
 }  // namespace
 
-bool WriteImage(const std::string& path, const RgbaImage& image, int bpc, std::string* error) {
-  WritePlan plan;
-  if (!PlanWrite(path, image.width, image.height, bpc, &plan, error)) return false;
-  return WriteStraightFloat(path, plan, image, error);
+void WriteImage(const std::string& path, const RgbaImage& image, const OutputFormat& format,
+                int bpc) {
+  WriteStraightFloat(path, format, PlanWrite(format, image.width, image.height, bpc), image);
 }
 
-bool WriteHostImage(const std::string& path, const vhost::Image& image, int bpc,
-                    std::string* error) {
-  WritePlan plan;
-  if (!PlanWrite(path, image.width, image.height, bpc, &plan, error)) return false;
+void WriteHostImage(const std::string& path, const vhost::Image& image, const OutputFormat& format,
+                    int bpc) {
+  const WritePlan plan = PlanWrite(format, image.width, image.height, bpc);
   // An 8-bit render bound for an 8-bit file with straight alpha needs only its channels put in
   // file order: every byte would come back unchanged from the trip through float. This is the
   // common case of a sequence, and skips two frame-sized float buffers per frame.
   if (image.bpc != 8 || plan.float_out || plan.multiply) {
-    return WriteStraightFloat(path, plan, FromHostImage(image), error);
+    WriteStraightFloat(path, format, plan, FromHostImage(image));
+    return;
   }
   std::vector<uint8_t> data(static_cast<size_t>(image.width) * image.height * 4);
   uint8_t* dst = data.data();
   for (int y = 0; y < image.height; ++y) {
     const uint8_t* src = image.Row(y);
     for (int x = 0; x < image.width; ++x, src += 4, dst += 4) {
-      dst[0] = src[1];
-      dst[1] = src[2];
-      dst[2] = src[3];
-      dst[3] = src[0];
+      for (int c = 0; c < 4; ++c) dst[c] = src[kHostChannel[c]];
     }
   }
-  return WritePlanned(path, plan, OIIO::TypeDesc::UINT8, data.data(), error);
+  WritePlanned(path, format, plan, OIIO::TypeDesc::UINT8, data.data());
 }
 
 vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x, int origin_y) {
@@ -252,8 +292,7 @@ vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x, int orig
   for (int y = 0; y < image.height; ++y) {
     for (int x = 0; x < image.width; ++x) {
       const float* p = image.At(x, y);
-      host.Set(x, y, 0, p[3]);
-      for (int c = 0; c < 3; ++c) host.Set(x, y, c + 1, p[c]);
+      for (int c = 0; c < 4; ++c) host.Set(x, y, kHostChannel[c], p[c]);
     }
   }
   return host;
@@ -268,8 +307,7 @@ RgbaImage FromHostImage(const vhost::Image& host) {
   for (int y = 0; y < host.height; ++y) {
     for (int x = 0; x < host.width; ++x) {
       float* p = image.At(x, y);
-      p[3] = host.Get(x, y, 0);
-      for (int c = 0; c < 3; ++c) p[c] = host.Get(x, y, c + 1);
+      for (int c = 0; c < 4; ++c) p[c] = host.Get(x, y, kHostChannel[c]);
     }
   }
   return image;

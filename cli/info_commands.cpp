@@ -6,6 +6,7 @@
 #include "cli/errors.h"
 #include "cli/format.h"
 #include "cli/host_session.h"
+#include "hostapp/control_kinds.h"
 
 namespace vcli {
 
@@ -13,67 +14,30 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* KindName(PF_ParamType kind) {
-  switch (kind) {
-    case PF_Param_LAYER:
-      return "layer";
-    case PF_Param_SLIDER:
-      return "slider";
-    case PF_Param_FIXED_SLIDER:
-      return "fixed_slider";
-    case PF_Param_ANGLE:
-      return "angle";
-    case PF_Param_CHECKBOX:
-      return "checkbox";
-    case PF_Param_COLOR:
-      return "color";
-    case PF_Param_POINT:
-      return "point";
-    case PF_Param_POPUP:
-      return "popup";
-    case PF_Param_FLOAT_SLIDER:
-      return "float_slider";
-    case PF_Param_GROUP_START:
-      return "group_start";
-    case PF_Param_GROUP_END:
-      return "group_end";
-    case PF_Param_BUTTON:
-      return "button";
-    default:
-      return "other";
-  }
+const vhost::ControlKind& KindOf(const ControlInfo& c) {
+  return vhost::KindOf(c.kind);
 }
 
 bool HasValue(const ControlInfo& c) {
-  switch (c.kind) {
-    case PF_Param_FLOAT_SLIDER:
-    case PF_Param_SLIDER:
-    case PF_Param_ANGLE:
-    case PF_Param_CHECKBOX:
-    case PF_Param_POPUP:
-    case PF_Param_POINT:
-      return true;
-    default:
-      return false;
-  }
+  return KindOf(c).form != vhost::ValueForm::kNone;
 }
 
 const char* Unit(const ControlInfo& c) {
-  if (c.kind == PF_Param_ANGLE) return "degrees";
+  if (const char* unit = KindOf(c).unit) return unit;
   return c.percent ? "percent" : nullptr;
 }
 
 // The default in the form --set accepts.
 std::string DefaultText(const ControlInfo& c) {
-  switch (c.kind) {
-    case PF_Param_CHECKBOX:
+  switch (KindOf(c).form) {
+    case vhost::ValueForm::kOnOff:
       return c.default_x != 0 ? "on" : "off";
-    case PF_Param_POPUP: {
+    case vhost::ValueForm::kItem: {
       const size_t item = static_cast<size_t>(c.default_x);
       return item >= 1 && item <= c.choices.size() ? c.choices[item - 1]
                                                    : FormatNumber(c.default_x);
     }
-    case PF_Param_POINT:
+    case vhost::ValueForm::kPoint:
       return FormatNumber(c.default_x) + "," + FormatNumber(c.default_y);
     default:
       return FormatNumber(c.default_x);
@@ -85,22 +49,23 @@ Json ControlJson(const ControlInfo& c) {
   j["index"] = c.index;
   j["id"] = c.id;
   j["identifier"] = c.identifier;
-  j["kind"] = KindName(c.kind);
+  j["kind"] = KindOf(c).name;
   j["name"] = c.name;
   j["label"] = c.label;
   j["shown"] = c.shown;
   j["settable"] = c.cannot_set.empty();
   if (!HasValue(c)) return j;
   j["animatable"] = c.animatable;
-  switch (c.kind) {
-    case PF_Param_CHECKBOX:
+  const vhost::ControlKind& kind = KindOf(c);
+  switch (kind.form) {
+    case vhost::ValueForm::kOnOff:
       j["default"] = c.default_x != 0;
       break;
-    case PF_Param_POPUP:
+    case vhost::ValueForm::kItem:
       j["default"] = DefaultText(c);
       j["choices"] = c.choices;
       break;
-    case PF_Param_POINT:
+    case vhost::ValueForm::kPoint:
       j["default"] = {c.default_x, c.default_y};
       break;
     default:
@@ -108,15 +73,14 @@ Json ControlJson(const ControlInfo& c) {
       break;
   }
   if (c.limited) j["range"] = {c.valid_min, c.valid_max};
-  if (c.kind == PF_Param_FLOAT_SLIDER || c.kind == PF_Param_SLIDER)
-    j["slider_range"] = {c.slider_min, c.slider_max};
+  if (kind.has_slider) j["slider_range"] = {c.slider_min, c.slider_max};
   if (const char* unit = Unit(c)) j["unit"] = unit;
-  if (c.kind == PF_Param_FLOAT_SLIDER) j["precision"] = c.precision;
+  if (kind.has_precision) j["precision"] = c.precision;
   return j;
 }
 
 std::string DetailText(const ControlInfo& c) {
-  if (c.kind == PF_Param_POPUP) {
+  if (KindOf(c).form == vhost::ValueForm::kItem) {
     std::string items;
     for (const std::string& choice : c.choices) items += (items.empty() ? "" : "|") + choice;
     return items;
@@ -132,7 +96,7 @@ void PrintTable(const std::vector<ControlInfo>& controls) {
               "name", "default", "panel", "range / choices");
   for (const ControlInfo& c : controls) {
     std::printf("%5d %4d  %-40s %-13s %-24s %-13s %-6s %s\n", c.index, c.id, c.identifier.c_str(),
-                KindName(c.kind), c.name.c_str(), HasValue(c) ? DefaultText(c).c_str() : "",
+                KindOf(c).name, c.name.c_str(), HasValue(c) ? DefaultText(c).c_str() : "",
                 c.shown ? "shown" : "hidden", DetailText(c).c_str());
   }
 }

@@ -30,23 +30,19 @@ int ControlIndex(const std::vector<ControlInfo>& controls, const char* identifie
 int RunRender(const std::string& plugin, const RenderArgs& args) {
   const RenderSettings settings = ResolveRenderSettings(args);
 
-  RgbaImage input = ReadImage(settings.input, "input image");
-  std::optional<RgbaImage> map;
-  if (settings.map) map = ReadImage(*settings.map, "map image");
-  const int bpc = settings.depth.value_or(input.float_source ? 32 : 8);
-  if (bpc == 32 && !settings.quiet && !StoresFloat(OutputPath(settings, settings.first_frame)))
+  // Layers go to the host at full size: like a host in draft mode, it scales them (and the map's
+  // offset) down for the render. The input decides the depth unless it was given.
+  const vhost::Image host_input = ReadHostImage(settings.input, "input image", settings.depth);
+  const int bpc = host_input.bpc;
+  std::optional<vhost::Image> host_map;
+  if (settings.map)
+    host_map = ReadHostImage(*settings.map, "map image", bpc, settings.map_offset_x,
+                             settings.map_offset_y);
+  if (bpc == 32 && !settings.quiet && !settings.output_format.keeps_float)
     std::fprintf(stderr,
                  "varnex: warning: \"%s\" holds 8 bits per channel; the 32-bit render is "
                  "converted\n",
                  settings.output.c_str());
-
-  // Layers go to the host at full size: like a host in draft mode, it scales them (and the map's
-  // offset) down for the render.
-  const vhost::Image host_input = ToHostImage(input, bpc);
-  std::optional<vhost::Image> host_map;
-  if (map) host_map = ToHostImage(*map, bpc, settings.map_offset_x, settings.map_offset_y);
-  input = {};
-  map.reset();
 
   // The plug-in writes its GL diagnostics (a few lines per render) to standard output. They are
   // for whoever debugs the plug-in: dropped unless asked for, and then kept off standard output.
@@ -64,6 +60,7 @@ int RunRender(const std::string& plugin, const RenderArgs& args) {
   plan.input = &host_input;
   plan.map = host_map ? &*host_map : nullptr;
   plan.bpc = bpc;
+  plan.format = settings.output_format;
   plan.fps = settings.fps;
   plan.downsample = settings.downsample;
   plan.threads = settings.threads;

@@ -171,7 +171,7 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
                      " need #### or %04d in the name for the frame number");
   const std::string first_name = OutputPath(s, s.first_frame);
   CheckOutputFolder(first_name);
-  CheckOutputFormat(first_name);
+  s.output_format = OutputFormatFor(first_name);
   return s;
 }
 

@@ -8,6 +8,7 @@
 
 #include "cli/args.h"
 #include "cli/frame_pattern.h"
+#include "cli/image_io.h"
 #include "cli/project.h"
 
 namespace vcli {
@@ -16,6 +17,7 @@ struct RenderSettings {
   std::string input;
   std::string output;
   std::optional<FramePattern> pattern;  // set when OUTPUT names frames
+  OutputFormat output_format;           // of every frame: the pattern keeps the extension
   std::optional<std::string> map;
   int map_offset_x = 0;
   int map_offset_y = 0;

@@ -32,6 +32,22 @@ void Fail(SharedState& state, size_t job, std::string message) {
   state.failed = true;
 }
 
+// Renders and writes one frame. Throws RenderError for a failed render or write.
+void RenderFrame(vhost::Host& host, const SequencePlan& plan, const FrameJob& frame) {
+  vhost::RenderJob request;
+  request.timing = FrameTiming(frame.frame, plan.fps, plan.downsample);
+  request.bpc = plan.bpc;
+  request.input = plan.input;
+  request.map = plan.map;
+  const vhost::RenderResult result = host.Render(request);
+  if (const PF_Err err = result.pre_render_err ? result.pre_render_err : result.err)
+    throw RenderError("frame " + std::to_string(frame.frame) + ": the render failed with " +
+                      DescribeError(err));
+  WriteHostImage(frame.output, result.output, plan.format, plan.bpc);
+}
+
+// A worker's loop. Nothing may leave it as an exception, which would end the process: every
+// failure, ours or the host's (out of memory, say), becomes the sequence's failure.
 void RenderFrames(vhost::Host& host, const SequencePlan& plan, SharedState& state,
                   Progress& progress) {
   for (;;) {
@@ -39,25 +55,21 @@ void RenderFrames(vhost::Host& host, const SequencePlan& plan, SharedState& stat
     const size_t job = state.next.fetch_add(1);
     if (job >= plan.frames.size()) return;
     const FrameJob& frame = plan.frames[job];
-    vhost::RenderJob request;
-    request.timing = FrameTiming(frame.frame, plan.fps, plan.downsample);
-    request.bpc = plan.bpc;
-    request.input = plan.input;
-    request.map = plan.map;
-    const vhost::RenderResult result = host.Render(request);
-    const PF_Err err = result.pre_render_err ? result.pre_render_err : result.err;
-    if (err) {
-      Fail(state, job,
-           "frame " + std::to_string(frame.frame) + ": the render failed with " +
-               DescribeError(err));
-      return;
+    const std::string frame_name = "frame " + std::to_string(frame.frame) + ": ";
+    std::string failure;
+    try {
+      RenderFrame(host, plan, frame);
+      progress.FrameDone();
+      continue;
+    } catch (const RenderError& e) {
+      failure = e.what();
+    } catch (const std::exception& e) {
+      failure = frame_name + e.what();
+    } catch (...) {
+      failure = frame_name + "an unknown failure";
     }
-    std::string error;
-    if (!WriteHostImage(frame.output, result.output, plan.bpc, &error)) {
-      Fail(state, job, "cannot write \"" + frame.output + "\": " + error);
-      return;
-    }
-    progress.FrameDone();
+    Fail(state, job, std::move(failure));
+    return;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/image_io.h"
 #include "hostapp/host.h"
 
 namespace vcli {
@@ -20,6 +21,7 @@ struct SequencePlan {
   const vhost::Image* input = nullptr;
   const vhost::Image* map = nullptr;  // null: no map layer
   int bpc = 8;
+  OutputFormat format;  // of every frame's file
   double fps = 24;
   int downsample = 1;
   int threads = 1;
@@ -27,7 +29,8 @@ struct SequencePlan {
 };
 
 // Renders and writes every frame. On the first failure the other threads finish the frame they
-// are on and stop; throws RenderError for a failed render (with the host code) or write. Frames
+// are on and stop; throws RenderError for a failed render (with the host code), a failed write, or
+// anything else a worker threw, naming the frame. Frames
 // written before the failure stay; the failed frame's file is not touched.
 void RenderSequence(vhost::Host& host, const SequencePlan& plan);
 

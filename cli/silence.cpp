@@ -9,40 +9,34 @@ namespace vcli {
 
 namespace {
 
-// Points `fd` at `target` and returns a duplicate of what it pointed at before, or -1.
-int Swap(int fd, int target) {
-  std::fflush(nullptr);
-  int saved = dup(fd);
-  if (saved >= 0 && target >= 0) dup2(target, fd);
-  return saved;
-}
-
-void Restore(int fd, int saved) {
-  if (saved < 0) return;
-  std::fflush(nullptr);
-  dup2(saved, fd);
-  close(saved);
-}
+// /dev/null opened for writing for as long as it takes to point a stream at it, or -1.
+struct NullDevice {
+  explicit NullDevice(bool wanted) : fd(wanted ? open("/dev/null", O_WRONLY | O_CLOEXEC) : -1) {}
+  ~NullDevice() {
+    if (fd >= 0) close(fd);
+  }
+  NullDevice(const NullDevice&) = delete;
+  NullDevice& operator=(const NullDevice&) = delete;
+  int fd;
+};
 
 }  // namespace
 
-SilenceFd::SilenceFd(int fd, bool active) : fd_(fd) {
-  if (!active) return;
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  saved_ = Swap(fd, null);
-  if (null >= 0) close(null);
-}
-
-SilenceFd::~SilenceFd() {
-  Restore(fd_, saved_);
-}
-
 RedirectFd::RedirectFd(int fd, int target, bool active) : fd_(fd) {
-  if (active) saved_ = Swap(fd, target);
+  if (!active) return;
+  std::fflush(nullptr);
+  saved_ = dup(fd);
+  if (saved_ >= 0 && target >= 0) dup2(target, fd);
 }
 
 RedirectFd::~RedirectFd() {
-  Restore(fd_, saved_);
+  if (saved_ < 0) return;
+  std::fflush(nullptr);
+  dup2(saved_, fd_);
+  close(saved_);
 }
+
+// The device is closed at the end of the initializer, once the stream points at it.
+SilenceFd::SilenceFd(int fd, bool active) : RedirectFd(fd, NullDevice(active).fd, active) {}
 
 }  // namespace vcli

@@ -1,10 +1,9 @@
 // The host's record of an effect's controls: what the effect declared, each control's value or
 // keyframes over time, and the panel state (hidden, greyed out, label) the effect sets.
 //
-// Values are kept in the units the panel shows: sliders in their own units (percent sliders in
-// percent), angles in degrees, checkboxes 0 or 1, popups the 1-based item number. Keyframes are
-// linear between keys and held before the first and after the last; checkboxes and popups hold
-// the earlier key's value until the next key.
+// Values are kept in the units the panel shows, and move between keyframes as their kind says
+// (hostapp/control_kinds.h); every kind holds its first key's value before it and its last key's
+// after.
 #pragma once
 
 #include <deque>

@@ -72,41 +72,45 @@ TEST_F(CliBadInput, Images) {
 TEST_F(CliBadInput, Controls) {
   const std::string unknown = ExpectRefused({In(), "-s", "Rotat=5"}, "unknown control \"Rotat\"");
   EXPECT_NE(unknown.find("nearest: \"Rotate\""), std::string::npos) << unknown;
-  ExpectRefused({In(), "-s", "Translate X=6000"},
-                "--set: \"Translate X\": 6000 is outside the valid range -5000 to 5000%");
-  ExpectRefused({In(), "-s", "Iterations=0"}, "0 is outside the valid range 1 to 1000");
-  ExpectRefused({In(), "-s", "Iterations=2.5"}, "\"2.5\" is not a whole number");
-  ExpectRefused({In(), "-s", "Rotate=nan"}, "\"nan\" is not a finite number");
-  ExpectRefused({In(), "-s", "Map Gamma=inf"}, "\"inf\" is not a finite number");
-  ExpectRefused({In(), "-s", "Rotate=ten"}, "\"ten\" is not a number");
-  ExpectRefused({In(), "-s", "Channel=Purple"}, "is not one of Red, Green, Blue, Alpha, Hue");
-  ExpectRefused({In(), "-s", "Channel=5"}, "item 5 is a separator");
-  ExpectRefused({In(), "-s", "Invert Map=maybe"}, "is not on/off");
-  ExpectRefused({In(), "-s", "Transform=1"}, "\"Transform\" is a group and cannot be set");
-  ExpectRefused({In(), "-s", "Reset Transforms=1"}, "is a button and cannot be set");
-  ExpectRefused({In(), "-s", "Renderer=1"}, "only shows the GPU driver and cannot be set");
-  ExpectRefused({In(), "-s", "Map Layer=1"},
-                "is a layer and cannot be set; give the map image with --map");
-  ExpectRefused({In(), "-s", "Rotate"}, "--set \"Rotate\": expected NAME=VALUE");
+  // Each --set and a fragment of its message.
+  const std::pair<const char*, const char*> cases[] = {
+      {"Translate X=6000",
+       "--set: \"Translate X\": 6000 is outside the valid range -5000 to 5000%"},
+      {"Iterations=0", "0 is outside the valid range 1 to 1000"},
+      {"Iterations=2.5", "\"2.5\" is not a whole number"},
+      {"Rotate=nan", "\"nan\" is not a finite number"},
+      {"Map Gamma=inf", "\"inf\" is not a finite number"},
+      {"Rotate=ten", "\"ten\" is not a number"},
+      {"Channel=Purple", "is not one of Red, Green, Blue, Alpha, Hue"},
+      {"Channel=5", "item 5 is a separator"},
+      {"Invert Map=maybe", "is not on/off"},
+      {"Transform=1", "\"Transform\" is a group and cannot be set"},
+      {"Reset Transforms=1", "is a button and cannot be set"},
+      {"Renderer=1", "only shows the GPU driver and cannot be set"},
+      {"Map Layer=1", "is a layer and cannot be set; give the map image with --map"},
+      {"Rotate", "--set \"Rotate\": expected NAME=VALUE"},
+  };
+  for (const auto& [setting, fragment] : cases) ExpectRefused({In(), "-s", setting}, fragment);
 }
 
 TEST_F(CliBadInput, Projects) {
-  WriteProject("{\"controls\": {\"Rotate\": 5,}}");
-  ExpectRefused({In(), "-p", Project()}, "malformed JSON");
-  WriteProject("{\"colour\": 1}");
-  ExpectRefused({In(), "-p", Project()}, "unknown key \"colour\"");
-  WriteProject("{\"frames\": [0, \"ten\"]}");
-  ExpectRefused({In(), "-p", Project()}, "\"frames\" must be a whole number");
-  WriteProject("[1, 2]");
-  ExpectRefused({In(), "-p", Project()}, "the top level must be a JSON object");
-  WriteProject("{\"controls\": {\"Uniform Scale\": [[0, 1], [10, 0]]}}");
-  ExpectRefused({In(), "-p", Project()}, "\"Uniform Scale\" cannot be animated");
-  WriteProject("{\"controls\": {\"Rotate\": [[0, 1], [0, 2]]}}");
-  ExpectRefused({In(), "-p", Project()}, "two keyframes at frame 0");
-  WriteProject("{\"controls\": {\"Rotate\": [[0, 1], [10, 1e9]]}}");
-  ExpectRefused({In(), "-p", Project()}, "keyframe at frame 10: \"Rotate\": 1000000000 is outside");
-  WriteProject("{\"fps\": 0}");
-  ExpectRefused({In(), "-p", Project()}, "frames per second must be from");
+  // Each project's text and a fragment of its message.
+  const std::pair<const char*, const char*> cases[] = {
+      {"{\"controls\": {\"Rotate\": 5,}}", "malformed JSON"},
+      {"{\"colour\": 1}", "unknown key \"colour\""},
+      {"{\"frames\": [0, \"ten\"]}", "\"frames\" must be a whole number"},
+      {"[1, 2]", "the top level must be a JSON object"},
+      {"{\"controls\": {\"Uniform Scale\": [[0, 1], [10, 0]]}}",
+       "\"Uniform Scale\" cannot be animated"},
+      {"{\"controls\": {\"Rotate\": [[0, 1], [0, 2]]}}", "two keyframes at frame 0"},
+      {"{\"controls\": {\"Rotate\": [[0, 1], [10, 1e9]]}}",
+       "keyframe at frame 10: \"Rotate\": 1000000000 is outside"},
+      {"{\"fps\": 0}", "frames per second must be from"},
+  };
+  for (const auto& [text, fragment] : cases) {
+    WriteProject(text);
+    ExpectRefused({In(), "-p", Project()}, fragment);
+  }
   ExpectRefused({In(), "-p", dir_ / "none.json"}, "none.json: no such file");
 }
 

@@ -209,4 +209,25 @@ TEST(CliRender, FailedRenderLeavesTheExistingOutputIntact) {
   EXPECT_EQ(dir.Entries(), before) << "no temporary file left behind";
 }
 
+TEST(CliSequence, AFrameThatCannotBeWrittenFailsTheRenderInOneLine) {
+  TempDir dir;
+  WritePicture(dir / "in.png", GradientPicture());
+  // Only the first frame's name is checked before the render: a folder in the way of a later one
+  // is found by the worker that writes it.
+  std::filesystem::create_directories(dir / "out/f0002.png");
+  for (const char* threads : {"1", "3"}) {
+    SCOPED_TRACE(std::string("threads ") + threads);
+    const auto run = RunVarnex(
+        {"render", dir / "in.png", "-o", dir / "out/f####.png", "-f", "0-5", "-j", threads}, dir);
+    EXPECT_EQ(run.status, 1);
+    const std::string lead = "varnex: cannot write \"" + (dir / "out/f0002.png").string() + "\": ";
+    EXPECT_EQ(run.err.rfind(lead, 0), 0u) << run.err;
+    EXPECT_EQ(clitest::Lines(run.err).size(), 1u) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/f0000.png"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "out/f0002.png"));
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "out"))
+      EXPECT_NE(entry.path().filename().string()[0], '.') << "temporary file left behind";
+  }
+}
+
 }  // namespace

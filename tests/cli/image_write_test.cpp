@@ -48,10 +48,9 @@ TEST(CliImageWrite, HostBufferWritesTheSameFileAsTheFloatPath) {
       SCOPED_TRACE(std::string(extension) + " at " + std::to_string(bpc) + " bits");
       const fs::path direct = dir / ("direct." + std::string(extension));
       const fs::path general = dir / ("general." + std::string(extension));
-      std::string error;
-      ASSERT_TRUE(vcli::WriteHostImage(direct.string(), image, bpc, &error)) << error;
-      ASSERT_TRUE(vcli::WriteImage(general.string(), vcli::FromHostImage(image), bpc, &error))
-          << error;
+      const vcli::OutputFormat format = vcli::OutputFormatFor(direct.string());
+      ASSERT_NO_THROW(vcli::WriteHostImage(direct.string(), image, format, bpc));
+      ASSERT_NO_THROW(vcli::WriteImage(general.string(), vcli::FromHostImage(image), format, bpc));
       const std::vector<uint8_t> expected = FileBytes(general);
       ASSERT_FALSE(expected.empty());
       EXPECT_EQ(FileBytes(direct), expected);
@@ -59,8 +58,8 @@ TEST(CliImageWrite, HostBufferWritesTheSameFileAsTheFloatPath) {
   }
   // The straight colour of a transparent pixel survives the direct path of an 8-bit PNG.
   const vhost::Image image = NoisyHostImage(8);
-  std::string error;
-  ASSERT_TRUE(vcli::WriteHostImage((dir / "check.png").string(), image, 8, &error)) << error;
+  const std::string check = (dir / "check.png").string();
+  ASSERT_NO_THROW(vcli::WriteHostImage(check, image, vcli::OutputFormatFor(check), 8));
   const std::vector<uint8_t> bytes = FileBytes(dir / "check.png");
   ASSERT_EQ(bytes.size(), static_cast<size_t>(image.width * image.height * 4));
   for (int y = 0; y < image.height; ++y) {
