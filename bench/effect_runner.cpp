@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "hostapp/probe.h"
 #include "params/param_ids.h"
 
 namespace vbench {
@@ -17,6 +18,9 @@ EffectRunner::EffectRunner(PF_EffectMainFunc linked_entry)
 }
 
 void EffectRunner::Setup() {
+  // Every render is checked for leaks, as the measurements always were, so the probe's call log
+  // stays part of what is measured.
+  host_->probe();
   if (PF_Err err = host_->GlobalSetup())
     throw std::runtime_error("global setup failed: " + vhost::ErrorName(err));
   if (PF_Err err = host_->ParamsSetup())
@@ -47,7 +51,7 @@ vhost::RenderResult EffectRunner::Render(int bpc, const vhost::Image& input,
   job.map = map;
   vhost::RenderResult result = host_->Render(job);
   if (result.err) throw std::runtime_error("render failed: " + vhost::ErrorName(result.err));
-  const std::vector<std::string> leaks = host_->leaks();
+  const std::vector<std::string> leaks = host_->probe().leaks();
   if (!leaks.empty()) throw std::runtime_error("host reports: " + leaks.front());
   return result;
 }

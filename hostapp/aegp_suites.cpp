@@ -2,12 +2,11 @@
 // undo groups and the panel updates of PF_UpdateParamUI.
 //
 // References are small host objects. Each is tracked in the scope of the command that handed it
-// out, so a reference not disposed within its command shows up as a leak, and a reference from
-// elsewhere (or disposed twice) is refused.
+// out, so a reference from elsewhere (or disposed twice) is refused, and a probe reports one not
+// disposed within its command.
 #include <cstring>
 #include <mutex>
 
-#include "hostapp/host.h"
 #include "hostapp/suites.h"
 
 namespace vhost {
@@ -21,25 +20,6 @@ struct EffectRef {
 struct StreamRef {
   int index;
 };
-
-// The running command's host and scope, or null outside a command.
-CommandScope* Scope() {
-  CommandScope* scope = Host::CurrentScope();
-  return scope && scope->host ? scope : nullptr;
-}
-
-// Runs one suite function: logs the call and applies an injected fault on entry, does the work,
-// then reports a fault armed to follow the work (a release does its work either way).
-template <typename Work>
-PF_Err Call(const char* function, Work work) {
-  CommandScope* scope = Scope();
-  if (!scope) return PF_Err_INTERNAL_STRUCT_DAMAGED;
-  Host* host = scope->host;
-  if (PF_Err e = host->Enter(function)) return e;
-  const PF_Err err = work(*scope, *host);
-  const PF_Err late = host->TakeLateFault();
-  return err ? err : late;
-}
 
 bool Known(const std::set<void*>& refs, const void* ref) {
   return refs.count(const_cast<void*>(ref)) != 0;
@@ -63,16 +43,17 @@ void RecordWrite(Host& host, CommandScope& scope, int index, double value) {
 // ---- AEGP PF Interface Suite 1 ----
 
 PF_Err GetNewEffectForEffect(AEGP_PluginID, PF_ProgPtr effect_ref, AEGP_EffectRefH* effectPH) {
-  return Call("AEGP_GetNewEffectForEffect", [&](CommandScope& scope, Host& host) -> PF_Err {
-    if (!effectPH) return PF_Err_BAD_CALLBACK_PARAM;
-    *effectPH = nullptr;
-    // The host's effect reference for its one instance is the host itself.
-    if (effect_ref != reinterpret_cast<PF_ProgPtr>(&host)) return PF_Err_BAD_CALLBACK_PARAM;
-    auto* ref = new EffectRef{&host};
-    scope.effect_refs.insert(ref);
-    *effectPH = reinterpret_cast<AEGP_EffectRefH>(ref);
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_GetNewEffectForEffect"}, Given(effectPH),
+                  [&](CommandScope& scope, Host& host) -> PF_Err {
+                    *effectPH = nullptr;
+                    // The host's effect reference for its one instance is the host itself.
+                    if (effect_ref != reinterpret_cast<PF_ProgPtr>(&host))
+                      return PF_Err_BAD_CALLBACK_PARAM;
+                    auto* ref = new EffectRef{&host};
+                    scope.effect_refs.insert(ref);
+                    *effectPH = reinterpret_cast<AEGP_EffectRefH>(ref);
+                    return PF_Err_NONE;
+                  });
 }
 
 const AEGP_PFInterfaceSuite1 pf_interface_suite1 = {GetNewEffectForEffect};
@@ -80,12 +61,13 @@ const AEGP_PFInterfaceSuite1 pf_interface_suite1 = {GetNewEffectForEffect};
 // ---- AEGP Effect Suite 2 and 3 ----
 
 PF_Err DisposeEffect(AEGP_EffectRefH effectH) {
-  return Call("AEGP_DisposeEffect", [&](CommandScope& scope, Host&) -> PF_Err {
-    if (!Known(scope.effect_refs, effectH)) return PF_Err_BAD_CALLBACK_PARAM;
-    scope.effect_refs.erase(effectH);
-    delete reinterpret_cast<EffectRef*>(effectH);
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_DisposeEffect", .release = true}, true,
+                  [&](CommandScope& scope, Host&) -> PF_Err {
+                    if (!Known(scope.effect_refs, effectH)) return PF_Err_BAD_CALLBACK_PARAM;
+                    scope.effect_refs.erase(effectH);
+                    delete reinterpret_cast<EffectRef*>(effectH);
+                    return PF_Err_NONE;
+                  });
 }
 
 const AEGP_EffectSuite2 effect_suite = {DisposeEffect};
@@ -94,40 +76,42 @@ const AEGP_EffectSuite2 effect_suite = {DisposeEffect};
 
 PF_Err GetNewEffectStreamByIndex(AEGP_PluginID, AEGP_EffectRefH effectH, PF_ParamIndex index,
                                  AEGP_StreamRefH* streamPH) {
-  return Call("AEGP_GetNewEffectStreamByIndex", [&](CommandScope& scope, Host& host) -> PF_Err {
-    if (!streamPH) return PF_Err_BAD_CALLBACK_PARAM;
-    *streamPH = nullptr;
-    if (!Known(scope.effect_refs, effectH)) return PF_Err_BAD_CALLBACK_PARAM;
-    {
-      std::lock_guard<std::mutex> lock(host.mutex());
-      if (!host.controls().valid(index)) return PF_Err_INVALID_INDEX;
-    }
-    auto* ref = new StreamRef{index};
-    scope.stream_refs.insert(ref);
-    *streamPH = reinterpret_cast<AEGP_StreamRefH>(ref);
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_GetNewEffectStreamByIndex"}, Given(streamPH),
+                  [&](CommandScope& scope, Host& host) -> PF_Err {
+                    *streamPH = nullptr;
+                    if (!Known(scope.effect_refs, effectH)) return PF_Err_BAD_CALLBACK_PARAM;
+                    {
+                      std::lock_guard<std::mutex> lock(host.mutex());
+                      if (!host.controls().valid(index)) return PF_Err_INVALID_INDEX;
+                    }
+                    auto* ref = new StreamRef{index};
+                    scope.stream_refs.insert(ref);
+                    *streamPH = reinterpret_cast<AEGP_StreamRefH>(ref);
+                    return PF_Err_NONE;
+                  });
 }
 
 PF_Err SetStreamValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2* valueP) {
-  return Call("AEGP_SetStreamValue", [&](CommandScope& scope, Host& host) -> PF_Err {
-    StreamRef* stream = FindStream(scope, streamH);
-    if (!stream || !valueP) return PF_Err_BAD_CALLBACK_PARAM;
-    std::lock_guard<std::mutex> lock(host.mutex());
-    host.controls().SetValue(stream->index, valueP->val.one_d);
-    RecordWrite(host, scope, stream->index, valueP->val.one_d);
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_SetStreamValue"}, Given(valueP),
+                  [&](CommandScope& scope, Host& host) -> PF_Err {
+                    StreamRef* stream = FindStream(scope, streamH);
+                    if (!stream) return PF_Err_BAD_CALLBACK_PARAM;
+                    std::lock_guard<std::mutex> lock(host.mutex());
+                    host.controls().SetValue(stream->index, valueP->val.one_d);
+                    RecordWrite(host, scope, stream->index, valueP->val.one_d);
+                    return PF_Err_NONE;
+                  });
 }
 
 PF_Err DisposeStream(AEGP_StreamRefH streamH) {
-  return Call("AEGP_DisposeStream", [&](CommandScope& scope, Host&) -> PF_Err {
-    StreamRef* stream = FindStream(scope, streamH);
-    if (!stream) return PF_Err_BAD_CALLBACK_PARAM;
-    scope.stream_refs.erase(stream);
-    delete stream;
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_DisposeStream", .release = true}, true,
+                  [&](CommandScope& scope, Host&) -> PF_Err {
+                    StreamRef* stream = FindStream(scope, streamH);
+                    if (!stream) return PF_Err_BAD_CALLBACK_PARAM;
+                    scope.stream_refs.erase(stream);
+                    delete stream;
+                    return PF_Err_NONE;
+                  });
 }
 
 const AEGP_StreamSuite7 stream_suite = {GetNewEffectStreamByIndex, SetStreamValue, DisposeStream};
@@ -136,16 +120,20 @@ const AEGP_StreamSuite7 stream_suite = {GetNewEffectStreamByIndex, SetStreamValu
 
 PF_Err SetDynamicStreamFlag(AEGP_StreamRefH streamH, AEGP_DynStreamFlags one_flag,
                             A_Boolean undoableB, A_Boolean setB) {
-  return Call("AEGP_SetDynamicStreamFlag", [&](CommandScope& scope, Host& host) -> PF_Err {
-    StreamRef* stream = FindStream(scope, streamH);
-    // Only the HIDDEN flag is kept by this host.
-    if (!stream || one_flag != AEGP_DynStreamFlag_HIDDEN) return PF_Err_BAD_CALLBACK_PARAM;
-    std::lock_guard<std::mutex> lock(host.mutex());
-    host.controls().at(stream->index).hidden = setB != 0;
-    // An undoable change is a step of the user's undo history, which a panel refresh must not add.
-    if (undoableB) host.RecordUndo({setB ? "Hide Control" : "Show Control", {}, true});
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_SetDynamicStreamFlag"}, true,
+                  [&](CommandScope& scope, Host& host) -> PF_Err {
+                    StreamRef* stream = FindStream(scope, streamH);
+                    // Only the HIDDEN flag is kept by this host.
+                    if (!stream || one_flag != AEGP_DynStreamFlag_HIDDEN)
+                      return PF_Err_BAD_CALLBACK_PARAM;
+                    std::lock_guard<std::mutex> lock(host.mutex());
+                    host.controls().at(stream->index).hidden = setB != 0;
+                    // An undoable change is a step of the user's undo history, which a panel
+                    // refresh must not add.
+                    if (undoableB)
+                      host.RecordUndo({setB ? "Hide Control" : "Show Control", {}, true});
+                    return PF_Err_NONE;
+                  });
 }
 
 const AEGP_DynamicStreamSuite2 dynamic_stream_suite2 = {SetDynamicStreamFlag};
@@ -153,13 +141,14 @@ const AEGP_DynamicStreamSuite2 dynamic_stream_suite2 = {SetDynamicStreamFlag};
 // ---- AEGP Keyframe Suite 4 ----
 
 PF_Err GetStreamNumKFs(AEGP_StreamRefH streamH, A_long* num_kfsPL) {
-  return Call("AEGP_GetStreamNumKFs", [&](CommandScope& scope, Host& host) -> PF_Err {
-    StreamRef* stream = FindStream(scope, streamH);
-    if (!stream || !num_kfsPL) return PF_Err_BAD_CALLBACK_PARAM;
-    std::lock_guard<std::mutex> lock(host.mutex());
-    *num_kfsPL = host.controls().NumKeyframes(stream->index);
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_GetStreamNumKFs"}, Given(num_kfsPL),
+                  [&](CommandScope& scope, Host& host) -> PF_Err {
+                    StreamRef* stream = FindStream(scope, streamH);
+                    if (!stream) return PF_Err_BAD_CALLBACK_PARAM;
+                    std::lock_guard<std::mutex> lock(host.mutex());
+                    *num_kfsPL = host.controls().NumKeyframes(stream->index);
+                    return PF_Err_NONE;
+                  });
 }
 
 const AEGP_KeyframeSuite4 keyframe_suite4 = {GetStreamNumKFs};
@@ -169,22 +158,24 @@ const AEGP_KeyframeSuite4 keyframe_suite4 = {GetStreamNumKFs};
 // Groups nest as in an editor's undo: writes inside an inner group belong to the outermost one,
 // which becomes one step when it closes.
 PF_Err StartUndoGroup(const A_char* undo_name) {
-  return Call("AEGP_StartUndoGroup", [&](CommandScope& scope, Host& host) -> PF_Err {
-    if (!undo_name) return PF_Err_BAD_CALLBACK_PARAM;
-    std::lock_guard<std::mutex> lock(host.mutex());
-    if (scope.open_undo_groups++ == 0) host.RecordUndo({undo_name, {}, false});
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_StartUndoGroup"}, Given(undo_name),
+                  [&](CommandScope& scope, Host& host) -> PF_Err {
+                    std::lock_guard<std::mutex> lock(host.mutex());
+                    if (scope.open_undo_groups++ == 0) host.RecordUndo({undo_name, {}, false});
+                    return PF_Err_NONE;
+                  });
 }
 
 PF_Err EndUndoGroup() {
-  return Call("AEGP_EndUndoGroup", [&](CommandScope& scope, Host& host) -> PF_Err {
-    if (scope.open_undo_groups == 0) return PF_Err_BAD_CALLBACK_PARAM;
-    std::lock_guard<std::mutex> lock(host.mutex());
-    auto& history = host.undo_history_locked();
-    if (--scope.open_undo_groups == 0 && !history.empty()) history.back().closed = true;
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "AEGP_EndUndoGroup", .release = true}, true,
+                  [&](CommandScope& scope, Host& host) -> PF_Err {
+                    if (scope.open_undo_groups == 0) return PF_Err_BAD_CALLBACK_PARAM;
+                    std::lock_guard<std::mutex> lock(host.mutex());
+                    auto& history = host.undo_history_locked();
+                    if (--scope.open_undo_groups == 0 && !history.empty())
+                      history.back().closed = true;
+                    return PF_Err_NONE;
+                  });
 }
 
 const AEGP_UtilitySuite7 utility_suite7 = {StartUndoGroup, EndUndoGroup};
@@ -194,17 +185,19 @@ const AEGP_UtilitySuite7 utility_suite7 = {StartUndoGroup, EndUndoGroup};
 // Takes the panel state of a record: its label and its greyed-out flag. The control keeps its
 // declared record and value.
 PF_Err UpdateParamUI(PF_ProgPtr effect_ref, PF_ParamIndex param_index, const PF_ParamDef* defP) {
-  return Call("PF_UpdateParamUI", [&](CommandScope&, Host& host) -> PF_Err {
-    if (!defP || effect_ref != reinterpret_cast<PF_ProgPtr>(&host))
-      return PF_Err_BAD_CALLBACK_PARAM;
-    std::lock_guard<std::mutex> lock(host.mutex());
-    if (!host.controls().valid(param_index)) return PF_Err_INVALID_INDEX;
-    Control& control = host.controls().at(param_index);
-    if (defP->param_type != control.def.param_type) return PF_Err_BAD_CALLBACK_PARAM;
-    control.ui_name.assign(defP->name, strnlen(defP->name, sizeof defP->name));
-    control.ui_flags = defP->ui_flags;
-    return PF_Err_NONE;
-  });
+  return Callback({.name = "PF_UpdateParamUI"}, Given(defP),
+                  [&](CommandScope&, Host& host) -> PF_Err {
+                    if (effect_ref != reinterpret_cast<PF_ProgPtr>(&host))
+                      return PF_Err_BAD_CALLBACK_PARAM;
+                    std::lock_guard<std::mutex> lock(host.mutex());
+                    if (!host.controls().valid(param_index)) return PF_Err_INVALID_INDEX;
+                    Control& control = host.controls().at(param_index);
+                    if (defP->param_type != control.def.param_type)
+                      return PF_Err_BAD_CALLBACK_PARAM;
+                    control.ui_name.assign(defP->name, strnlen(defP->name, sizeof defP->name));
+                    control.ui_flags = defP->ui_flags;
+                    return PF_Err_NONE;
+                  });
 }
 
 const PF_ParamUtilsSuite3 param_utils_suite3 = {UpdateParamUI};

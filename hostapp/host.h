@@ -1,53 +1,33 @@
 // Our host: loads an effect module, speaks its command protocol, implements the callbacks and
-// suites it calls, keeps its controls (with keyframes), layers and undo history, and checks the
-// protocol: every suite acquired in a command is released in it, every parameter checkout is
-// checked in, effect and stream references are disposed, undo groups are closed.
+// suites it calls, and keeps its controls (with keyframes), layers and undo history.
 //
-// Fault injection: any host function can be made to fail on its n-th call, and any suite can be
-// refused, so tests can drive the effect through every error path.
+// Checking the effect's use of the protocol (suites released, checkouts checked in, references
+// disposed, undo groups closed), logging its calls and injecting faults is the work of a Probe
+// (probe.h), which only tests install; without one the host keeps no records.
 //
 // Commands may run on several threads at once (renders); the host's own state is guarded by one
-// mutex, and per-command accounting is kept per calling thread.
+// mutex, and what belongs to one command is kept in that command's scope.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "hostapp/controls.h"
+#include "hostapp/image.h"
 #include "hostapp/module.h"
 #include "pf_suites.h"
 
 namespace vhost {
 
-// A pixel buffer the host hands out: alpha-red-green-blue, 8 bits or 32-bit float per channel.
-// Rows are always padded beyond width × pixel size so the effect's row handling is exercised.
-struct Image {
-  int width = 0;
-  int height = 0;
-  int bpc = 8;  // 8 or 32
-  int origin_x = 0;
-  int origin_y = 0;
-  A_long rowbytes = 0;
-  std::vector<uint8_t> storage;
-
-  static Image Make(int width, int height, int bpc, int origin_x = 0, int origin_y = 0);
-  int PixelBytes() const { return bpc == 32 ? 16 : 4; }
-  uint8_t* Row(int y) { return storage.data() + static_cast<size_t>(y) * rowbytes; }
-  const uint8_t* Row(int y) const { return storage.data() + static_cast<size_t>(y) * rowbytes; }
-  // Channel c (0 alpha, 1 red, 2 green, 3 blue) of pixel (x, y) as 0..1 (8-bit) or the float.
-  float Get(int x, int y, int c) const;
-  void Set(int x, int y, int c, float v);
-  // A PF_LayerDef view of this image (data points into storage).
-  PF_LayerDef View();
-};
+class Probe;
+struct CommandScope;
+struct RenderState;
 
 // What one command sees of time and resolution.
 struct Timing {
@@ -56,12 +36,6 @@ struct Timing {
   A_u_long time_scale = 24;
   PF_RationalScale downsample_x{1, 1};
   PF_RationalScale downsample_y{1, 1};
-};
-
-// One host call made by the effect, for the fault matrix.
-struct CallRecord {
-  std::string function;  // e.g. "AEGP_SetStreamValue", "checkout_param", "AcquireSuite"
-  std::string detail;    // suite name and version for AcquireSuite, else empty
 };
 
 // A render request and what the host returns from it.
@@ -82,28 +56,11 @@ struct RenderResult {
   PF_LRect max_result_rect{};
 };
 
+// One step of the user's undo history: what a button's undo group (or a lone write) changed.
 struct UndoGroup {
   std::string name;
   std::vector<std::pair<int, double>> writes;  // control index, value
   bool closed = false;
-};
-
-class Host;
-
-// Accounting for one command on one thread. Suite functions find it through a thread-local.
-struct CommandScope {
-  Host* host = nullptr;
-  PF_Cmd cmd = 0;
-  std::map<std::pair<std::string, int>, int> suites_held;  // acquire - release
-  std::multiset<const PF_ParamDef*> checked_out;           // parameter checkouts not yet checked in
-  std::set<void*> effect_refs;
-  std::set<void*> stream_refs;
-  int open_undo_groups = 0;
-  std::vector<CallRecord> calls;
-  PF_Err late_fault = PF_Err_NONE;  // reported by the running callback after it has done its work
-  const RenderJob* job = nullptr;                    // during pre-render and render
-  RenderResult* result = nullptr;                    // during pre-render and render
-  std::vector<std::unique_ptr<PF_LayerDef>> worlds;  // layer views handed out in this command
 };
 
 class Host {
@@ -138,58 +95,36 @@ class Host {
   Timing& timing() { return timing_; }
   ControlStore& controls() { return controls_; }
   const ControlStore& controls() const { return controls_; }
-  std::vector<UndoGroup> undo_history() const;
   bool global_setup_done() const { return global_setup_done_; }
   // Global-data block through the handle, or null.
   void* global_block() const;
 
-  // ---- Fault injection ----
-  // The n-th call (1-based, counted from now) of `function` returns `code` instead of running.
-  void FailCall(const std::string& function, int nth = 1,
-                PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
-  // AcquireSuite of that pair fails (version -1: every version).
-  void RefuseSuite(const std::string& name, int version = -1);
-  // The n-th call of `function` runs normally but then reports `code` (for hosts that hand out a
-  // result together with an error).
-  void FailCallAfterRunning(const std::string& function, int nth,
-                            PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
-  // For callbacks: the code armed by FailCallAfterRunning for this call, or 0.
-  PF_Err TakeLateFault();
-  void ClearFaults();
-  // The callbacks and suite functions below return their fault code when armed; each call is
-  // recorded in the command's call log.
-  PF_Err Enter(const char* function, const std::string& detail = {});
+  // ---- Test instruments ----
+  // The probe that watches this host; the first call installs it. It sees only the commands that
+  // start after that, so install it before the first command it should check.
+  Probe& probe();
+  bool has_probe() const { return watching_.load(std::memory_order_acquire) != nullptr; }
 
-  // ---- Protocol checks ----
-  // Leak reports collected so far ("PF_Cmd 13: stream reference not disposed", ...).
-  std::vector<std::string> leaks() const;
-  void clear_leaks();
-  // The host calls the effect made in the last command that completed on any thread.
-  std::vector<CallRecord> last_calls() const;
-
-  // ---- Handles (the handle suite) ----
+  // ---- For the host's own suites and callbacks ----
   PF_Handle NewHandle(A_HandleSize size);
   void* LockHandle(PF_Handle h);
   void DisposeHandle(PF_Handle h);
-
-  // ---- Suites ----
+  // Registers a suite table; only while the host is being built, since lookups take no lock.
   void RegisterSuite(const std::string& name, int version, const void* table);
-  SPErr AcquireSuiteFor(const char* name, int32_t version, const void** suite);
-  SPErr ReleaseSuiteFor(const char* name, int32_t version);
-
-  // For suite implementations: the host and scope of the command running on this thread.
-  static CommandScope* CurrentScope();
+  // The table of that suite, or null.
+  const void* FindSuite(const char* name, int32_t version) const;
   std::mutex& mutex() const { return mutex_; }
-  void RecordUndo(UndoGroup group);
+  // The undo history; the caller holds mutex().
   std::vector<UndoGroup>& undo_history_locked() { return undo_; }
+  void RecordUndo(UndoGroup group) { undo_.push_back(std::move(group)); }
 
  private:
+  friend class Probe;  // reads the undo history
+
   void Init();
   PF_Err Run(PF_Cmd cmd, PF_InData& in, PF_OutData& out, void* extra, CommandScope& scope);
-  // Send with a render job attached to the command's scope (pre-render and render).
-  PF_Err SendJob(PF_Cmd cmd, void* extra, const Timing& timing, const RenderJob* job,
-                 RenderResult* result);
-  void CheckScope(const CommandScope& scope);
+  // Send with the state of a render job attached to the command's scope (pre-render and render).
+  PF_Err SendJob(PF_Cmd cmd, void* extra, const Timing& timing, RenderState* render);
   PF_InData MakeInData(const Timing& timing);
 
   Module module_;
@@ -200,20 +135,18 @@ class Host {
   bool global_setup_done_ = false;
 
   mutable std::mutex mutex_;
-  std::map<std::pair<std::string, int>, const void*> suites_;
-  struct Fault {
-    std::string function;
-    int remaining;
-    PF_Err code;
-    bool late = false;
+  struct Suite {
+    std::string name;
+    int version;
+    const void* table;
   };
-  std::vector<Fault> faults_;
-  std::vector<std::pair<std::string, int>> refused_;
-  std::vector<std::string> leaks_;
-  std::vector<CallRecord> last_calls_;
+  std::vector<Suite> suites_;
   std::vector<UndoGroup> undo_;
   std::vector<std::unique_ptr<std::vector<uint8_t>>> handles_;
   std::vector<std::unique_ptr<void*>> handle_masters_;
+  std::unique_ptr<Probe> probe_;
+  // probe_ once installed; read by every command, written once.
+  std::atomic<Probe*> watching_{nullptr};
 };
 
 // Short name of a command code, for messages ("PF_Cmd_SMART_RENDER").

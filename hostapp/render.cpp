@@ -78,101 +78,99 @@ void PrepareLayers(const RenderJob& job, Layers& layers) {
   }
 }
 
+}  // namespace
+
 // Per-render state shared by the two commands of one job.
-struct JobState {
+struct RenderState {
+  const RenderJob* job = nullptr;
   Layers layers;
   Image* output = nullptr;
+  std::vector<std::unique_ptr<PF_LayerDef>> worlds;  // layer views handed out
 };
 
-thread_local JobState* tls_job = nullptr;
+namespace {
 
-PF_LayerDef* HandOut(CommandScope* scope, const Image& img) {
+PF_LayerDef* HandOut(RenderState& render, const Image& img) {
   auto def = std::make_unique<PF_LayerDef>(const_cast<Image&>(img).View());
   PF_LayerDef* raw = def.get();
-  scope->worlds.push_back(std::move(def));
+  render.worlds.push_back(std::move(def));
   return raw;
 }
 
 PF_Err CheckoutLayer(PF_ProgPtr, PF_ParamIndex index, A_long checkout_id, const PF_RenderRequest*,
                      A_long, A_long, A_u_long, PF_CheckoutResult* result) {
-  CommandScope* scope = Host::CurrentScope();
-  if (!scope || !tls_job) return PF_Err_INTERNAL_STRUCT_DAMAGED;
-  if (PF_Err err = scope->host->Enter("checkout_layer")) return err;
-  if (!result) return PF_Err_BAD_CALLBACK_PARAM;
-  std::memset(result, 0, sizeof *result);
-  const Image* layer = nullptr;
-  if (index == 0 && checkout_id == kInputCheckoutId)
-    layer = tls_job->layers.input;
-  else if (index == 1 && checkout_id == kMapCheckoutId)
-    layer = tls_job->layers.map;
-  else
-    return PF_Err_BAD_CALLBACK_PARAM;
-  if (layer) {
-    // Rectangles in the input layer's coordinates.
-    const Image* input = tls_job->layers.input;
-    const int x = input ? layer->origin_x - input->origin_x : layer->origin_x;
-    const int y = input ? layer->origin_y - input->origin_y : layer->origin_y;
-    result->result_rect = {x, y, x + layer->width, y + layer->height};
-    result->max_result_rect = result->result_rect;
-    result->ref_width = layer->width;
-    result->ref_height = layer->height;
-  }
-  result->par = {1, 1};
-  return PF_Err_NONE;
+  return Callback({.name = "checkout_layer"}, Within::kRender, Given(result),
+                  [&](CommandScope& scope) -> PF_Err {
+                    std::memset(result, 0, sizeof *result);
+                    const Layers& layers = scope.render->layers;
+                    const Image* layer = nullptr;
+                    if (index == 0 && checkout_id == kInputCheckoutId)
+                      layer = layers.input;
+                    else if (index == 1 && checkout_id == kMapCheckoutId)
+                      layer = layers.map;
+                    else
+                      return PF_Err_BAD_CALLBACK_PARAM;
+                    if (layer) {
+                      // Rectangles in the input layer's coordinates.
+                      const Image* input = layers.input;
+                      const int x = input ? layer->origin_x - input->origin_x : layer->origin_x;
+                      const int y = input ? layer->origin_y - input->origin_y : layer->origin_y;
+                      result->result_rect = {x, y, x + layer->width, y + layer->height};
+                      result->max_result_rect = result->result_rect;
+                      result->ref_width = layer->width;
+                      result->ref_height = layer->height;
+                    }
+                    result->par = {1, 1};
+                    return PF_Err_NONE;
+                  });
 }
 
 PF_Err CheckoutLayerPixels(PF_ProgPtr, A_long checkout_id, PF_EffectWorld** pixels) {
-  CommandScope* scope = Host::CurrentScope();
-  if (!scope || !tls_job) return PF_Err_INTERNAL_STRUCT_DAMAGED;
-  if (PF_Err err = scope->host->Enter("checkout_layer_pixels")) return err;
-  if (!pixels) return PF_Err_BAD_CALLBACK_PARAM;
-  *pixels = nullptr;
-  const Image* layer = nullptr;
-  if (checkout_id == kInputCheckoutId)
-    layer = tls_job->layers.input;
-  else if (checkout_id == kMapCheckoutId)
-    layer = tls_job->layers.map;
-  else
-    return PF_Err_BAD_CALLBACK_PARAM;
-  if (layer) *pixels = HandOut(scope, *layer);
-  return PF_Err_NONE;
+  return Callback({.name = "checkout_layer_pixels"}, Within::kRender, Given(pixels),
+                  [&](CommandScope& scope) -> PF_Err {
+                    *pixels = nullptr;
+                    RenderState& render = *scope.render;
+                    const Image* layer = nullptr;
+                    if (checkout_id == kInputCheckoutId)
+                      layer = render.layers.input;
+                    else if (checkout_id == kMapCheckoutId)
+                      layer = render.layers.map;
+                    else
+                      return PF_Err_BAD_CALLBACK_PARAM;
+                    if (layer) *pixels = HandOut(render, *layer);
+                    return PF_Err_NONE;
+                  });
 }
 
 PF_Err CheckinLayerPixels(PF_ProgPtr, A_long) {
-  CommandScope* scope = Host::CurrentScope();
-  if (!scope) return PF_Err_INTERNAL_STRUCT_DAMAGED;
-  return scope->host->Enter("checkin_layer_pixels");
+  return Callback({.name = "checkin_layer_pixels"}, true,
+                  [](CommandScope&) { return PF_Err_NONE; });
 }
 
 PF_Err CheckoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
-  CommandScope* scope = Host::CurrentScope();
-  if (!scope || !tls_job) return PF_Err_INTERNAL_STRUCT_DAMAGED;
-  if (PF_Err err = scope->host->Enter("checkout_output")) return err;
-  if (!output) return PF_Err_BAD_CALLBACK_PARAM;
-  *output = HandOut(scope, *tls_job->output);
-  return scope->host->TakeLateFault();
+  return Callback({.name = "checkout_output"}, Within::kRender, Given(output),
+                  [&](CommandScope& scope) {
+                    *output = HandOut(*scope.render, *scope.render->output);
+                    return PF_Err_NONE;
+                  });
 }
 
 PF_PreRenderCallbacks pre_render_callbacks = {CheckoutLayer};
 PF_SmartRenderCallbacks smart_render_callbacks = {CheckoutLayerPixels, CheckinLayerPixels,
                                                   CheckoutOutput};
 
-}  // namespace
-
-PF_Err HostFill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world) {
-  CommandScope* scope = Host::CurrentScope();
-  if (scope)
-    if (PF_Err err = scope->host->Enter("fill")) return err;
-  if (!world || !world->data) return PF_Err_BAD_CALLBACK_PARAM;
+PF_Err Fill(const CommandScope& scope, const PF_Pixel* color, const PF_Rect* rect,
+            PF_EffectWorld& world) {
+  if (!world.data) return PF_Err_BAD_CALLBACK_PARAM;
   // Pixel size from the world's row length is ambiguous, so the host remembers the depth of the
   // render it is running; outside a render, 8 bits.
-  const int bpc = (scope && scope->job) ? scope->job->bpc : 8;
+  const int bpc = scope.render ? scope.render->job->bpc : 8;
   const int pixel = bpc == 32 ? 16 : 4;
-  PF_Rect r = rect ? *rect : PF_Rect{0, 0, world->width, world->height};
+  PF_Rect r = rect ? *rect : PF_Rect{0, 0, world.width, world.height};
   r.left = std::max<A_long>(r.left, 0);
   r.top = std::max<A_long>(r.top, 0);
-  r.right = std::min<A_long>(r.right, world->width);
-  r.bottom = std::min<A_long>(r.bottom, world->height);
+  r.right = std::min<A_long>(r.right, world.width);
+  r.bottom = std::min<A_long>(r.bottom, world.height);
   uint8_t value[16] = {};
   if (color) {
     if (bpc == 32) {
@@ -186,21 +184,27 @@ PF_Err HostFill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_Effec
       value[3] = color->blue;
     }
   }
-  auto* base = static_cast<uint8_t*>(world->data);
+  auto* base = static_cast<uint8_t*>(world.data);
   for (A_long y = r.top; y < r.bottom; ++y) {
-    uint8_t* row = base + static_cast<size_t>(y) * world->rowbytes;
+    uint8_t* row = base + static_cast<size_t>(y) * world.rowbytes;
     for (A_long x = r.left; x < r.right; ++x)
       std::memcpy(row + static_cast<size_t>(x) * pixel, value, pixel);
   }
   return PF_Err_NONE;
 }
 
+}  // namespace
+
+PF_Err HostFill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world) {
+  return Callback({.name = "fill"}, Within::kAnywhere, Given(world),
+                  [&](CommandScope& scope) { return Fill(scope, color, rect, *world); });
+}
+
 RenderResult Host::Render(const RenderJob& job) {
   RenderResult result;
-  JobState state;
+  RenderState state;
+  state.job = &job;
   PrepareLayers(job, state.layers);
-  JobState* outer = tls_job;
-  tls_job = &state;
 
   // Without an input layer (a test of the effect's handling of a missing layer) the request is
   // empty and the output size must come from the job.
@@ -211,12 +215,11 @@ RenderResult Host::Render(const RenderJob& job) {
   pre_input.bitdepth = static_cast<A_short>(job.bpc);
   PF_PreRenderOutput pre_output{};
   PF_PreRenderExtra pre_extra{&pre_input, &pre_output, &pre_render_callbacks};
-  result.pre_render_err = SendJob(PF_Cmd_SMART_PRE_RENDER, &pre_extra, job.timing, &job, &result);
+  result.pre_render_err = SendJob(PF_Cmd_SMART_PRE_RENDER, &pre_extra, job.timing, &state);
   result.result_rect = pre_output.result_rect;
   result.max_result_rect = pre_output.max_result_rect;
   if (result.pre_render_err) {
     result.err = result.pre_render_err;
-    tls_job = outer;
     return result;
   }
 
@@ -227,16 +230,14 @@ RenderResult Host::Render(const RenderJob& job) {
     out_h = job.output_size->second;
   }
   result.output = Image::Make(std::max(out_w, 0), std::max(out_h, 0), job.bpc);
-  // A sentinel, so a render that forgets to clear or write its output cannot pass unnoticed.
-  std::fill(result.output.storage.begin(), result.output.storage.end(), 0xCD);
+  std::fill(result.output.storage.begin(), result.output.storage.end(), kUnwrittenByte);
   state.output = &result.output;
 
   PF_SmartRenderInput render_input{};
   render_input.output_request = pre_input.output_request;
   render_input.bitdepth = static_cast<A_short>(job.bpc);
   PF_SmartRenderExtra render_extra{&render_input, &smart_render_callbacks};
-  result.err = SendJob(PF_Cmd_SMART_RENDER, &render_extra, job.timing, &job, &result);
-  tls_job = outer;
+  result.err = SendJob(PF_Cmd_SMART_RENDER, &render_extra, job.timing, &state);
   return result;
 }
 

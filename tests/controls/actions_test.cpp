@@ -60,12 +60,12 @@ TEST_F(ActionsTest, EachResetWritesItsGroupAsOneUndoStep) {
     Disturb();
     std::vector<double> want = AllValues();
     for (const auto& [index, v] : reset.writes) want[index] = v;
-    const size_t steps = host().undo_history().size();
+    const size_t steps = probe().undo_history().size();
 
     ASSERT_EQ(host().UserChangedParam(reset.button), PF_Err_NONE);
     // Only the group's controls changed, each to its default.
     EXPECT_EQ(AllValues(), want);
-    const auto history = host().undo_history();
+    const auto history = probe().undo_history();
     ASSERT_EQ(history.size(), steps + 1);
     EXPECT_EQ(history.back().name, reset.undo_name);
     EXPECT_EQ(history.back().writes, reset.writes);
@@ -85,7 +85,7 @@ TEST_F(ActionsTest, ResetAdjustmentsMakesALegacyInstanceStandard) {
 TEST_F(ActionsTest, FailingWriteStopsTheResetButClosesItsUndoGroup) {
   Disturb();
   const std::vector<double> before = AllValues();
-  host().FailCall("AEGP_SetStreamValue", 3, PF_Err_INTERNAL_STRUCT_DAMAGED);
+  probe().FailCall("AEGP_SetStreamValue", 3, PF_Err_INTERNAL_STRUCT_DAMAGED);
   EXPECT_EQ(host().UserChangedParam(PARAM_RESET_TRANSFORMS), PF_Err_INTERNAL_STRUCT_DAMAGED);
   // The first two writes stay; "Rotate" and everything after it keep their values.
   EXPECT_EQ(value(PARAM_TRANSLATE_X), 0);
@@ -93,7 +93,7 @@ TEST_F(ActionsTest, FailingWriteStopsTheResetButClosesItsUndoGroup) {
   for (int i = PARAM_ROTATE; i <= PARAM_ANCHOR_Y; ++i) EXPECT_EQ(value(i), before[i]) << i;
   EXPECT_EQ(CallCount("AEGP_SetStreamValue"), 3);
   // The group is closed, so the user's next edit is not folded into a broken reset.
-  const auto history = host().undo_history();
+  const auto history = probe().undo_history();
   ASSERT_EQ(history.size(), 1u);
   EXPECT_TRUE(history[0].closed);
   EXPECT_EQ(history[0].writes, (Writes{{15, 0}, {16, 0}}));
@@ -114,11 +114,11 @@ TEST_F(ActionsTest, EachFailingStepOfAResetReturnsItsError) {
     SCOPED_TRACE(c.function);
     ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
     host().controls().SetValue(PARAM_CA_RED, 2);
-    const size_t steps = host().undo_history().size();
-    host().FailCall(c.function, c.nth, PF_Err_INVALID_INDEX);
+    const size_t steps = probe().undo_history().size();
+    probe().FailCall(c.function, c.nth, PF_Err_INVALID_INDEX);
     EXPECT_EQ(host().UserChangedParam(PARAM_RESET_MULTIPLIERS), PF_Err_INVALID_INDEX);
     EXPECT_EQ(value(PARAM_CA_RED), c.writes > 0 ? 1 : 2);
-    const auto history = host().undo_history();
+    const auto history = probe().undo_history();
     if (c.writes == 0) {
       EXPECT_EQ(history.size(), steps);
     } else {
@@ -132,20 +132,20 @@ TEST_F(ActionsTest, EachFailingStepOfAResetReturnsItsError) {
 
 TEST_F(ActionsTest, EffectReferenceHandedOutWithAnErrorIsGivenBackWithoutAReset) {
   host().controls().SetValue(PARAM_CA_RED, 2);
-  host().FailCallAfterRunning("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
+  probe().FailCallAfterRunning("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(host().UserChangedParam(PARAM_RESET_MULTIPLIERS), PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(value(PARAM_CA_RED), 2);
-  EXPECT_TRUE(host().undo_history().empty());
+  EXPECT_TRUE(probe().undo_history().empty());
   EXPECT_EQ(CallCount("AEGP_DisposeEffect"), 1);
 }
 
 TEST_F(ActionsTest, WithoutAnEffectReferenceNoResetRunsButTheLinkStillOpens) {
-  host().FailCall("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
+  probe().FailCall("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(host().UserChangedParam(PARAM_RESET_TRANSFORMS), PF_Err_OUT_OF_MEMORY);
-  EXPECT_TRUE(host().undo_history().empty());
+  EXPECT_TRUE(probe().undo_history().empty());
   EXPECT_EQ(CallCount("AEGP_DisposeEffect"), 0);
 
-  host().FailCall("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
+  probe().FailCall("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(host().UserChangedParam(PARAM_GET_SUPPORT), PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(Opened(), "https://varnex.example/varnex-support\n");
 }
@@ -158,7 +158,7 @@ TEST_F(ActionsTest, LinkButtonsOpenTheirPagesAndWriteNothing) {
             "https://varnex.example/varnex\n"
             "https://varnex.example/free\n"
             "https://varnex.example/varnex-support\n");
-  EXPECT_TRUE(host().undo_history().empty());
+  EXPECT_TRUE(probe().undo_history().empty());
   EXPECT_EQ(CallCount("AEGP_SetStreamValue"), 0);
 }
 
@@ -174,7 +174,7 @@ TEST_F(ActionsTest, ChangesOfOtherControlsDoNothing) {
     EXPECT_EQ(CallCount("AEGP_StartUndoGroup"), 0);
   }
   EXPECT_EQ(AllValues(), before);
-  EXPECT_TRUE(host().undo_history().empty());
+  EXPECT_TRUE(probe().undo_history().empty());
   EXPECT_EQ(Opened(), "");
 }
 

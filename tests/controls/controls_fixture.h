@@ -25,7 +25,7 @@ class ControlsTest : public HostTest {
 
   int CallCount(const char* function) {
     int n = 0;
-    for (const auto& call : host().last_calls()) n += call.function == function;
+    for (const auto& call : probe().last_calls()) n += call.function == function;
     return n;
   }
 };

@@ -299,13 +299,13 @@ TEST_F(ParamTableTest, FailingAddStopsAtThatControlWithTheHostsError) {
   for (int failing : {1, 27, 42, 43, 69}) {
     SCOPED_TRACE("failing add of index " + std::to_string(failing));
     host().out_data().num_params = 1;
-    host().FailCall("add_param", failing, PF_Err_OUT_OF_MEMORY);
+    probe().FailCall("add_param", failing, PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(host().ParamsSetup(), PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(CallCount("add_param"), failing);
     EXPECT_EQ(host().controls().size(), failing);
     EXPECT_EQ(host().out_data().num_params, 1);
   }
-  host().ClearFaults();
+  probe().ClearFaults();
   EXPECT_EQ(host().ParamsSetup(), PF_Err_NONE);
   EXPECT_EQ(host().out_data().num_params, 70);
 }

@@ -35,7 +35,7 @@ TEST_F(VisibilityTest, FirstUpdateShowsOneScaleSlider) {
   EXPECT_EQ(control(PARAM_SCALE_Y).ui_name, "Scale Y");
   EXPECT_TRUE(Greyed(PARAM_SCALE_Y));
   // Hiding is panel state, not an edit the user could undo.
-  EXPECT_TRUE(host().undo_history().empty());
+  EXPECT_TRUE(probe().undo_history().empty());
 }
 
 TEST_F(VisibilityTest, UniformScaleOffAndOnAgainFlipsTheScaleSliders) {
@@ -70,7 +70,7 @@ TEST_F(VisibilityTest, ViewStaysHiddenWithItsStoredValue) {
 TEST_F(VisibilityTest, RefusedHideStopsThereAndStillDisposesTheEffect) {
   // The fifth hide is index 57 ("Right"); the stream obtained for it must still be given back,
   // which the fixture's leak check confirms.
-  host().FailCall("AEGP_SetDynamicStreamFlag", 5, PF_Err_INTERNAL_STRUCT_DAMAGED);
+  probe().FailCall("AEGP_SetDynamicStreamFlag", 5, PF_Err_INTERNAL_STRUCT_DAMAGED);
   EXPECT_EQ(host().UpdateParamsUI(), PF_Err_INTERNAL_STRUCT_DAMAGED);
   EXPECT_EQ(Hidden(), (std::set<int>{53, 54, 55, 56}));
   EXPECT_EQ(control(PARAM_SCALE_X).ui_name, "");
@@ -94,7 +94,7 @@ TEST_F(VisibilityTest, EachFailingHostCallEndsTheUpdateWithItsError) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.function) + " #" + std::to_string(c.nth));
     ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
-    host().FailCall(c.function, c.nth, PF_Err_INVALID_INDEX);
+    probe().FailCall(c.function, c.nth, PF_Err_INVALID_INDEX);
     EXPECT_EQ(host().UpdateParamsUI(), PF_Err_INVALID_INDEX);
     const bool reached_rename = std::string(c.function) != "AEGP_GetNewEffectStreamByIndex";
     EXPECT_EQ(control(PARAM_VIEW).hidden, reached_rename);
@@ -106,7 +106,7 @@ TEST_F(VisibilityTest, EachFailingHostCallEndsTheUpdateWithItsError) {
 }
 
 TEST_F(VisibilityTest, FailedDisposalOfTheEffectIsReportedWhenAllElseWent) {
-  host().FailCall("AEGP_DisposeEffect", 1, PF_Err_INVALID_INDEX);
+  probe().FailCall("AEGP_DisposeEffect", 1, PF_Err_INVALID_INDEX);
   EXPECT_EQ(host().UpdateParamsUI(), PF_Err_INVALID_INDEX);
   EXPECT_TRUE(control(PARAM_SCALE_Y).hidden);
   EXPECT_EQ(control(PARAM_SCALE_X).ui_name, "Scale");
@@ -114,26 +114,26 @@ TEST_F(VisibilityTest, FailedDisposalOfTheEffectIsReportedWhenAllElseWent) {
 
 TEST_F(VisibilityTest, ReferencesHandedOutWithAnErrorAreStillGivenBack) {
   // Some hosts return a reference together with an error; the leak check sees it disposed.
-  host().FailCallAfterRunning("AEGP_GetNewEffectStreamByIndex", 3, PF_Err_OUT_OF_MEMORY);
+  probe().FailCallAfterRunning("AEGP_GetNewEffectStreamByIndex", 3, PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(host().UpdateParamsUI(), PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(Hidden(), (std::set<int>{53, 54}));
   EXPECT_EQ(CallCount("AEGP_DisposeStream"), 3);
 
-  host().FailCallAfterRunning("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
+  probe().FailCallAfterRunning("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(host().UpdateParamsUI(), PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(CallCount("AEGP_GetNewEffectStreamByIndex"), 0);
   EXPECT_EQ(CallCount("AEGP_DisposeEffect"), 1);
 }
 
 TEST_F(VisibilityTest, NoEffectReferenceMeansNothingChanges) {
-  host().FailCall("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
+  probe().FailCall("AEGP_GetNewEffectForEffect", 1, PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(host().UpdateParamsUI(), PF_Err_OUT_OF_MEMORY);
   EXPECT_TRUE(Hidden().empty());
   EXPECT_EQ(CallCount("AEGP_DisposeEffect"), 0);
 }
 
 TEST_F(VisibilityTest, MissingSuiteFailsBeforeAnythingIsTaken) {
-  host().RefuseSuite("PF Param Utils Suite", 3);
+  probe().RefuseSuite("PF Param Utils Suite", 3);
   EXPECT_EQ(host().UpdateParamsUI(), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_TRUE(Hidden().empty());
   EXPECT_EQ(CallCount("AEGP_GetNewEffectForEffect"), 0);

@@ -16,7 +16,7 @@ TEST_F(DispatchTest, CodesWithoutARowChangeNothing) {
     EXPECT_EQ(std::memcmp(&host().out_data(), &before, sizeof before), 0) << "command " << cmd;
   }
   // Nothing was asked of the host either.
-  EXPECT_TRUE(host().last_calls().empty());
+  EXPECT_TRUE(probe().last_calls().empty());
 }
 
 TEST_F(DispatchTest, GlobalSetupReportsVersionAndFlags) {
@@ -27,12 +27,12 @@ TEST_F(DispatchTest, GlobalSetupReportsVersionAndFlags) {
 }
 
 TEST_F(DispatchTest, VersionAndFlagsArriveEvenWhenTheRestOfGlobalSetupFails) {
-  host().RefuseSuite("PF Handle Suite");
+  probe().RefuseSuite("PF Handle Suite");
   EXPECT_EQ(host().GlobalSetup(), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(host().out_data().my_version, 0x000B0804u);
   EXPECT_EQ(host().out_data().out_flags, 0x04000004);
   EXPECT_EQ(host().out_data().out_flags2, 0x08021409);
-  host().ClearFaults();
+  probe().ClearFaults();
 }
 
 TEST_F(DispatchTest, AboutTextStartsWithProductAndDescription) {
@@ -51,17 +51,17 @@ TEST_F(DispatchTest, AboutTextStartsWithProductAndDescription) {
 
 TEST_F(DispatchTest, ThrownCodeComesBackAsTheResult) {
   // A refused suite is thrown inside the handler as 516 and must be caught at the entry.
-  host().RefuseSuite("PF ANSI Suite", 1);
+  probe().RefuseSuite("PF ANSI Suite", 1);
   std::string text;
   EXPECT_EQ(host().About(&text), PF_Err_BAD_CALLBACK_PARAM);
-  host().ClearFaults();
+  probe().ClearFaults();
   EXPECT_EQ(host().About(&text), PF_Err_NONE);
 }
 
 TEST_F(DispatchTest, AboutAcquiresAndReleasesItsSuite) {
   ASSERT_EQ(host().About(nullptr), PF_Err_NONE);
   int acquired = 0, released = 0;
-  for (const auto& call : host().last_calls()) {
+  for (const auto& call : probe().last_calls()) {
     if (call.function == "AcquireSuite" && call.detail == "PF ANSI Suite 1") ++acquired;
     if (call.function == "ReleaseSuite" && call.detail == "PF ANSI Suite 1") ++released;
   }

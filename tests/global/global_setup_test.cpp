@@ -97,7 +97,7 @@ TEST_F(GlobalSetupTest, TearDownDeletesTheRecordsObjectsOnce) {
 }
 
 TEST_F(GlobalSetupTest, WithoutTheHandleSuiteSetupFails) {
-  host().RefuseSuite(kPFHandleSuite, 2);
+  probe().RefuseSuite(kPFHandleSuite, 2);
   EXPECT_EQ(host().GlobalSetup(), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(host().out_data().global_data, nullptr);
   EXPECT_EQ(host().GlobalSetdown(), PF_Err_BAD_CALLBACK_PARAM);
@@ -107,7 +107,7 @@ TEST_F(GlobalSetupTest, HandleThatCannotBeMadeOrLockedLeavesNoGlobalData) {
   // An unlocked block was never zeroed: keeping it would hand tear-down a garbage context.
   for (const char* failing : {"host_new_handle", "host_lock_handle"}) {
     SCOPED_TRACE(failing);
-    host().FailCall(failing);
+    probe().FailCall(failing);
     EXPECT_EQ(host().GlobalSetup(), PF_Err_NONE);
     EXPECT_EQ(host().out_data().global_data, nullptr);
     EXPECT_EQ(host().GlobalSetdown(), PF_Err_NONE);
@@ -131,6 +131,7 @@ TEST(GlobalSetupInProcess, PutsBackTheCallersContextAndTearDownLeavesNone) {
   glBindTexture(GL_TEXTURE_2D, 0);
   {
     vhost::Host host(&EffectMain);
+    host.probe();
     ASSERT_EQ(host.GlobalSetup(), PF_Err_NONE);
     EXPECT_EQ(GetCurrentContext(), caller);
     EXPECT_TRUE(glIsTexture(texture)) << "GL calls no longer reach the caller's context";
@@ -151,7 +152,7 @@ TEST(GlobalSetupInProcess, PutsBackTheCallersContextAndTearDownLeavesNone) {
     EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE);
     EXPECT_EQ(GetCurrentContext(), nullptr);
     EXPECT_EQ(CurrentEglContext(), EGL_NO_CONTEXT);
-    for (const std::string& leak : host.leaks()) ADD_FAILURE() << "host reports: " << leak;
+    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << "host reports: " << leak;
   }
   SetCurrentContext(caller);
   glDeleteTextures(1, &texture);
@@ -166,6 +167,7 @@ std::string CheckSetupWithoutGL() {
     if (!ok) problems += what + "\n";
   };
   vhost::Host host(VARNEX_MODULE);
+  host.probe();
   expect(host.GlobalSetup() == PF_Err_NONE, "setup failed");
   const auto* record = static_cast<const unsigned char*>(host.global_block());
   expect(record != nullptr, "no global block");
@@ -183,7 +185,7 @@ std::string CheckSetupWithoutGL() {
   expect(err == PF_Err_NONE, "tear-down failed");
   // Any GL call without a context would print or abort; tear-down must make none.
   expect(output.empty(), "tear-down printed: " + output);
-  for (const std::string& leak : host.leaks()) expect(false, "host reports: " + leak);
+  for (const std::string& leak : host.probe().leaks()) expect(false, "host reports: " + leak);
   return problems;
 }
 

@@ -171,12 +171,6 @@ struct Command {
   std::function<std::string(vhost::Host&)> state = [](vhost::Host&) { return std::string(); };
 };
 
-bool IsSentinel(const vhost::Image& img) {
-  for (uint8_t b : img.storage)
-    if (b != 0xCD) return false;
-  return true;
-}
-
 bool IsCleared(const vhost::Image& img) {
   for (int y = 0; y < img.height; ++y)
     for (int x = 0; x < img.width; ++x)
@@ -201,6 +195,7 @@ class FaultMatrixTest : public ::testing::Test {
   void SetUp() override {
     reliability::MessageLog::Install();
     host_ = std::make_unique<vhost::Host>(&reliability::CommandLog::Entry);
+    host_->probe();
     ASSERT_EQ(host_->GlobalSetup(), PF_Err_NONE);
     ASSERT_EQ(host_->ParamsSetup(), PF_Err_NONE);
     ASSERT_EQ(host_->UpdateParamsUI(), PF_Err_NONE);
@@ -225,8 +220,9 @@ class FaultMatrixTest : public ::testing::Test {
   void TearDown() override {
     setenv("PATH", old_path_.c_str(), 1);
     std::filesystem::remove_all(opener_dir_);
-    host_->ClearFaults();
-    for (const std::string& leak : host_->leaks()) ADD_FAILURE() << "host reports: " << leak;
+    host_->probe().ClearFaults();
+    for (const std::string& leak : host_->probe().leaks())
+      ADD_FAILURE() << "host reports: " << leak;
     host_.reset();
     reliability::MessageLog::Remove();
   }
@@ -266,7 +262,7 @@ class FaultMatrixTest : public ::testing::Test {
           EXPECT_EQ(faulted.output->width, 0) << what;
           break;
         case Picture::kUntouched:
-          EXPECT_TRUE(IsSentinel(*faulted.output)) << what;
+          EXPECT_TRUE(vhost::IsUnwritten(*faulted.output)) << what;
           break;
         case Picture::kCleared:
           EXPECT_TRUE(IsCleared(*faulted.output)) << what;
@@ -276,9 +272,9 @@ class FaultMatrixTest : public ::testing::Test {
           break;
       }
     }
-    for (const std::string& leak : host_->leaks()) ADD_FAILURE() << what << ": " << leak;
-    host_->clear_leaks();
-    host_->ClearFaults();
+    for (const std::string& leak : host_->probe().leaks()) ADD_FAILURE() << what << ": " << leak;
+    host_->probe().clear_leaks();
+    host_->probe().ClearFaults();
 
     // No lock may stay held: another thread takes the render lock at once.
     bool lock_free = false;
@@ -316,7 +312,7 @@ class FaultMatrixTest : public ::testing::Test {
       const int nth = ++seen[call.function];
       const std::string what = command.name + ": " + Describe(call) + " #" + std::to_string(nth);
       command.prepare(*host_);
-      host_->FailCall(call.function, nth, code);
+      host_->probe().FailCall(call.function, nth, code);
       Outcome faulted = RunOnce(command);
       ++runs;
       if (!CheckFaultedRun(command, normal, faulted, i, code, what)) return runs;
@@ -329,7 +325,7 @@ class FaultMatrixTest : public ::testing::Test {
       const auto [name, version] = *SuitesOf({call}).begin();
       const std::string what = command.name + ": refused " + call.detail;
       command.prepare(*host_);
-      host_->RefuseSuite(name, version);
+      host_->probe().RefuseSuite(name, version);
       Outcome faulted = RunOnce(command);
       ++runs;
       if (!CheckFaultedRun(command, normal, faulted, i, code, what)) return runs;
@@ -440,7 +436,7 @@ TEST_F(FaultMatrixTest, EveryButton) {
     };
     c.state = [](vhost::Host& host) {
       std::string s = PanelAndValues(host);
-      for (const vhost::UndoGroup& g : host.undo_history())
+      for (const vhost::UndoGroup& g : host.probe().undo_history())
         if (!g.closed) s += " open undo group " + g.name;
       return s;
     };
@@ -512,6 +508,7 @@ class LifeStageFaultTest : public ::testing::Test {
 
   static Calls Record(const std::function<void(vhost::Host&)>& before, PF_Cmd cmd) {
     vhost::Host host(&reliability::CommandLog::Entry);
+    host.probe();
     before(host);
     reliability::CommandLog::Take();
     EXPECT_EQ(cmd == PF_Cmd_GLOBAL_SETUP ? host.GlobalSetup() : host.GlobalSetdown(), PF_Err_NONE);
@@ -563,7 +560,7 @@ TEST_F(LifeStageFaultTest, GlobalSetup) {
     const std::string what = "global setup: " + Describe(normal[i]) + " #" + std::to_string(nth);
     vhost::Host host(&reliability::CommandLog::Entry);
     reliability::CommandLog::Take();
-    host.FailCall(function, nth, kInjected);
+    host.probe().FailCall(function, nth, kInjected);
     const PF_Err err = host.GlobalSetup();
     ++runs;
     const Calls faulted = TakeCalls();
@@ -574,8 +571,8 @@ TEST_F(LifeStageFaultTest, GlobalSetup) {
     EXPECT_EQ(err, e.err) << what;
     EXPECT_EQ(host.out_data().my_version, 0x000B0804u) << what << ": version written first";
     EXPECT_EQ(reliability::MessageLog::Take(), Strings{}) << what;
-    for (const std::string& leak : host.leaks()) ADD_FAILURE() << what << ": " << leak;
-    host.ClearFaults();
+    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
+    host.probe().ClearFaults();
     EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
     EXPECT_EQ(cgl::LiveContextCount(), contexts) << what << ": a context outlived tear-down";
     ExpectNormalLife(host, reference, what);
@@ -584,11 +581,11 @@ TEST_F(LifeStageFaultTest, GlobalSetup) {
   for (const auto& [name, version] : suites) {
     const std::string what = "global setup: refused " + name;
     vhost::Host host(&reliability::CommandLog::Entry);
-    host.RefuseSuite(name, version);
+    host.probe().RefuseSuite(name, version);
     EXPECT_EQ(host.GlobalSetup(), PF_Err_BAD_CALLBACK_PARAM) << what;
     ++runs;
-    for (const std::string& leak : host.leaks()) ADD_FAILURE() << what << ": " << leak;
-    host.ClearFaults();
+    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
+    host.probe().ClearFaults();
     EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
     EXPECT_EQ(cgl::LiveContextCount(), contexts) << what;
     ExpectNormalLife(host, reference, what);
@@ -602,6 +599,7 @@ TEST_F(LifeStageFaultTest, GlobalSetup) {
 TEST_F(LifeStageFaultTest, GlobalSetdown) {
   const int contexts = cgl::LiveContextCount();
   auto setup = [](vhost::Host& host) {
+    host.probe();
     ASSERT_EQ(host.GlobalSetup(), PF_Err_NONE);
     ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE);
   };
@@ -616,7 +614,7 @@ TEST_F(LifeStageFaultTest, GlobalSetdown) {
     vhost::Host host(&reliability::CommandLog::Entry);
     setup(host);
     reliability::CommandLog::Take();
-    host.FailCall(function, nth, kInjected);
+    host.probe().FailCall(function, nth, kInjected);
     const PF_Err err = host.GlobalSetdown();
     ++runs;
     const Calls faulted = TakeCalls();
@@ -624,8 +622,8 @@ TEST_F(LifeStageFaultTest, GlobalSetdown) {
     Expected e = CommonRules(normal[i], kInjected);
     if (function == "host_lock_handle") e.err = PF_Err_NONE;  // nothing found to delete
     EXPECT_EQ(err, e.err) << what;
-    for (const std::string& leak : host.leaks()) ADD_FAILURE() << what << ": " << leak;
-    host.ClearFaults();
+    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
+    host.probe().ClearFaults();
     // The next tear-down deletes what the failed one could not.
     EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
     EXPECT_EQ(cgl::LiveContextCount(), contexts) << what;
@@ -635,11 +633,11 @@ TEST_F(LifeStageFaultTest, GlobalSetdown) {
     const std::string what = "global setdown: refused " + name;
     vhost::Host host(&reliability::CommandLog::Entry);
     setup(host);
-    host.RefuseSuite(name, version);
+    host.probe().RefuseSuite(name, version);
     EXPECT_EQ(host.GlobalSetdown(), PF_Err_BAD_CALLBACK_PARAM) << what;
     ++runs;
-    for (const std::string& leak : host.leaks()) ADD_FAILURE() << what << ": " << leak;
-    host.ClearFaults();
+    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
+    host.probe().ClearFaults();
     EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
     EXPECT_EQ(cgl::LiveContextCount(), contexts) << what;
   }

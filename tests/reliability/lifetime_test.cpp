@@ -64,6 +64,7 @@ TEST(ModuleLifetimeTest, LoadsRendersAndUnloadsRepeatedly) {
 
   for (int cycle = 0; cycle < 4; ++cycle) {
     auto host = std::make_unique<vhost::Host>(module);
+    host->probe();
     ASSERT_TRUE(IsMapped(module));
     OnThread([&] {
       ASSERT_EQ(host->GlobalSetup(), PF_Err_NONE);
@@ -96,7 +97,7 @@ TEST(ModuleLifetimeTest, LoadsRendersAndUnloadsRepeatedly) {
     }
 
     OnThread([&] { EXPECT_EQ(host->GlobalSetdown(), PF_Err_NONE); });
-    for (const std::string& leak : host->leaks()) ADD_FAILURE() << "host reports: " << leak;
+    for (const std::string& leak : host->probe().leaks()) ADD_FAILURE() << "host reports: " << leak;
     host.reset();
     EXPECT_FALSE(IsMapped(module)) << "the module stayed mapped after cycle " << cycle;
     // The GL driver opens what it needs once per process; later cycles must not add to it.

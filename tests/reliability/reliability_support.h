@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hostapp/host.h"
+#include "hostapp/probe.h"
 #include "params/message_observer.h"
 #include "params/param_ids.h"
 #include "render/render_support.h"
@@ -61,17 +62,16 @@ struct CommandRecord {
 };
 
 // An entry point for our host that runs the linked-in effect and then logs the command with the
-// host calls its scope saw. Host::last_calls() keeps only the last command, which for a render
+// host calls its probe saw. Probe::last_calls() keeps only the last command, which for a render
 // job hides the pre-render; this log keeps both.
 class CommandLog {
  public:
   static PF_Err Entry(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                       PF_LayerDef* output, void* extra) {
     const PF_Err err = EffectMain(cmd, in_data, out_data, params, output, extra);
-    if (vhost::CommandScope* scope = vhost::Host::CurrentScope()) {
-      std::lock_guard<std::mutex> lock(mutex());
-      records().push_back({cmd, scope->calls, err});
-    }
+    std::vector<vhost::CallRecord> calls = vhost::Probe::CallsOfRunningCommand();
+    std::lock_guard<std::mutex> lock(mutex());
+    records().push_back({cmd, std::move(calls), err});
     return err;
   }
   static std::vector<CommandRecord> Take() {

@@ -100,7 +100,7 @@ TEST_F(StressTest, EightThreadsRenderEveryFrameExactlyAsOneThreadDoes) {
 TEST_F(StressTest, ContextsEndWithTheirThreadsAndTheGlobalTearDown) {
   host_.reset();
   const int before = cgl::LiveContextCount();
-  host_ = MakeHost();
+  Adopt(MakeHost());
   ASSERT_EQ(host().GlobalSetup(), PF_Err_NONE);
   ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
   host().controls().SetValue(PARAM_CHANNEL, 4);
@@ -135,7 +135,7 @@ TEST_F(StressTest, ContextsEndWithTheirThreadsAndTheGlobalTearDown) {
   }
   ASSERT_EQ(host().GlobalSetdown(), PF_Err_NONE);
   EXPECT_EQ(cgl::LiveContextCount(), before);
-  for (const std::string& leak : host().leaks()) ADD_FAILURE() << "host reports: " << leak;
+  for (const std::string& leak : probe().leaks()) ADD_FAILURE() << "host reports: " << leak;
   host_.reset();
   EXPECT_EQ(cgl::LiveContextCount(), before);
 }
@@ -166,10 +166,10 @@ TEST_F(StressTest, RenderAfterAFailedRenderOnTheSameThreadSucceeds) {
         ASSERT_NE(local_render_data.get(), nullptr);
       }
       LocalGLStruct* record = local_render_data.get();
-      host().FailCall(fault.function, fault.nth, 77);
+      probe().FailCall(fault.function, fault.nth, 77);
       EXPECT_EQ(host().Render(layers.Job(1)).err, 77) << fault.function;
       EXPECT_EQ(local_render_data.get(), record) << fault.function;
-      host().ClearFaults();
+      probe().ClearFaults();
       vhost::RenderResult r = host().Render(layers.Job(1));
       EXPECT_EQ(r.err, PF_Err_NONE) << fault.function;
       EXPECT_TRUE(rtest::SamePixels(r.output, good)) << fault.function;

@@ -34,12 +34,6 @@ std::vector<std::string> TakeMessages() {
 
 using Strings = std::vector<std::string>;
 
-bool IsSentinel(const vhost::Image& img) {
-  for (uint8_t b : img.storage)
-    if (b != 0xCD) return false;
-  return true;
-}
-
 bool IsCleared(const vhost::Image& img) {
   for (int y = 0; y < img.height; ++y)
     for (int x = 0; x < img.width; ++x)
@@ -66,7 +60,7 @@ class RenderFailureTest : public rtest::RenderTest {
   }
   // After a failure the next render on the same thread must work: no lock held, no stale state.
   void ExpectRecovered() {
-    host().ClearFaults();
+    probe().ClearFaults();
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, PF_Err_NONE);
     EXPECT_FALSE(IsCleared(r.output));
@@ -77,26 +71,26 @@ class RenderFailureTest : public rtest::RenderTest {
 
 TEST_F(RenderFailureTest, LayerCheckoutFailuresReturnTheirCodeSilently) {
   for (int nth : {1, 2}) {  // the input, then the map
-    host().FailCall("checkout_layer_pixels", nth, PF_Err_OUT_OF_MEMORY);
+    probe().FailCall("checkout_layer_pixels", nth, PF_Err_OUT_OF_MEMORY);
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, PF_Err_OUT_OF_MEMORY) << nth;
-    EXPECT_TRUE(IsSentinel(r.output)) << "no output was checked out, nothing written";
+    EXPECT_TRUE(vhost::IsUnwritten(r.output)) << "no output was checked out, nothing written";
     EXPECT_EQ(TakeMessages(), Strings{});
     ExpectRecovered();
   }
 }
 
 TEST_F(RenderFailureTest, OutputCheckoutWithoutBufferReturnsSilently) {
-  host().FailCall("checkout_output", 1, PF_Err_INTERNAL_STRUCT_DAMAGED);
+  probe().FailCall("checkout_output", 1, PF_Err_INTERNAL_STRUCT_DAMAGED);
   vhost::RenderResult r = Render(input_, &map_);
   EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
-  EXPECT_TRUE(IsSentinel(r.output));
+  EXPECT_TRUE(vhost::IsUnwritten(r.output));
   EXPECT_EQ(TakeMessages(), Strings{});
   ExpectRecovered();
 }
 
 TEST_F(RenderFailureTest, OutputCheckoutWithBufferAndErrorClearsAndReports) {
-  host().FailCallAfterRunning("checkout_output", 1, 7);
+  probe().FailCallAfterRunning("checkout_output", 1, 7);
   vhost::RenderResult r = Render(input_, &map_);
   EXPECT_EQ(r.err, 7);
   EXPECT_TRUE(IsCleared(r.output));
@@ -117,18 +111,18 @@ TEST_F(RenderFailureTest, MissingInputLayerLeavesTheOutputCleared) {
 
 TEST_F(RenderFailureTest, ControlCheckoutAndCheckinFailures) {
   // The 5th control read is index 6; later indices must not be read.
-  host().FailCall("checkout_param", 5, 9);
+  probe().FailCall("checkout_param", 5, 9);
   vhost::RenderResult r = Render(input_, &map_);
   EXPECT_EQ(r.err, 9);
   EXPECT_TRUE(IsCleared(r.output));
   EXPECT_EQ(TakeMessages(), (Strings{"error on param checkout err 9 err2 0",
                                      "error on param initialisation err 9 err2 0"}));
   int checkouts = 0;
-  for (const auto& call : host().last_calls()) checkouts += call.function == "checkout_param";
+  for (const auto& call : probe().last_calls()) checkouts += call.function == "checkout_param";
   EXPECT_EQ(checkouts, 5);
   ExpectRecovered();
 
-  host().FailCall("checkin_param", 3, 11);
+  probe().FailCall("checkin_param", 3, 11);
   r = Render(input_, &map_);
   EXPECT_EQ(r.err, 11);
   EXPECT_EQ(TakeMessages(), (Strings{"error on param checkout err 11 err2 11",
@@ -149,7 +143,7 @@ TEST_F(RenderFailureTest, TransformAndAnimationQueryFailuresReleaseWhatWasObtain
                 {"AEGP_DisposeStream", 4},
                 {"AEGP_DisposeEffect", 1}};
   for (const auto& fault : faults) {
-    host().FailCall(fault.function, fault.nth, 13);
+    probe().FailCall(fault.function, fault.nth, 13);
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, 13) << fault.function;
     EXPECT_TRUE(IsCleared(r.output)) << fault.function;
@@ -163,7 +157,7 @@ TEST_F(RenderFailureTest, TransformAndAnimationQueryFailuresReleaseWhatWasObtain
 TEST_F(RenderFailureTest, RefusedSuiteFailsWith516AndReleasesTheRest) {
   for (const char* suite : {"AEGP PF Interface Suite", "AEGP Stream Suite", "AEGP Keyframe Suite",
                             "AEGP Effect Suite"}) {
-    host().RefuseSuite(suite);
+    probe().RefuseSuite(suite);
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, PF_Err_BAD_CALLBACK_PARAM) << suite;
     EXPECT_TRUE(IsCleared(r.output)) << suite;
@@ -175,6 +169,7 @@ TEST_F(RenderFailureTest, RefusedSuiteFailsWith516AndReleasesTheRest) {
 TEST_F(RenderFailureTest, NoGLStateIsReportedAndTheLockReleased) {
   // A host whose global setup made no context: the render thread must not make one either.
   vhost::Host bare(&EffectMain);
+  bare.probe();
   ASSERT_EQ(bare.ParamsSetup(), PF_Err_NONE);
   std::thread([&] {
     vhost::RenderJob job;
@@ -187,7 +182,7 @@ TEST_F(RenderFailureTest, NoGLStateIsReportedAndTheLockReleased) {
     EXPECT_EQ(local_render_data.get(), nullptr);
   }).join();
   EXPECT_EQ(TakeMessages(), Strings{"error on local_render_data.get() err 0 err2 0"});
-  EXPECT_TRUE(bare.leaks().empty());
+  EXPECT_TRUE(bare.probe().leaks().empty());
   ExpectRecovered();
 }
 

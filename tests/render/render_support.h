@@ -60,7 +60,7 @@ class RenderTest : public HostTest {
     return std::make_unique<vhost::Host>(VARNEX_MODULE);
   }
   void SetUp() override {
-    host_ = MakeHost();
+    Adopt(MakeHost());
     ASSERT_EQ(host().GlobalSetup(), PF_Err_NONE);
     ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
     Set(PARAM_ANTI_ALIASING, kAntiAliasingNone);

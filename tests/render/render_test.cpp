@@ -328,12 +328,12 @@ TEST_F(DynamicFlagsTest, KeyframedIterationsVaryNearWhereTheyReachTwo) {
 
 TEST_F(DynamicFlagsTest, FailingFirstCheckoutLeavesTheFlagsAndStops) {
   Set(PARAM_ITERATIONS, 2);
-  host().FailCall("checkout_param", 1, PF_Err_OUT_OF_MEMORY);
+  probe().FailCall("checkout_param", 1, PF_Err_OUT_OF_MEMORY);
   host().out_data().out_flags = 0x04000000;
   EXPECT_EQ(host().QueryDynamicFlags(DefaultTiming()), PF_Err_OUT_OF_MEMORY);
   EXPECT_EQ(host().out_data().out_flags, 0x04000000);
   int checkouts = 0, checkins = 0;
-  for (const auto& call : host().last_calls()) {
+  for (const auto& call : probe().last_calls()) {
     checkouts += call.function == "checkout_param";
     checkins += call.function == "checkin_param";
   }

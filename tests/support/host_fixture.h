@@ -1,5 +1,6 @@
-// A test fixture that loads the real plug-in module into our host and fails the test when the
-// host saw a protocol leak (a suite, checkout, reference or undo group left open).
+// A test fixture that loads the real plug-in module into our host, watched by a probe, and fails
+// the test when the probe saw a protocol leak (a suite, checkout, reference or undo group left
+// open).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,16 +9,23 @@
 #include <string>
 
 #include "hostapp/host.h"
+#include "hostapp/probe.h"
 
 class HostTest : public ::testing::Test {
  protected:
-  void SetUp() override { host_ = std::make_unique<vhost::Host>(VARNEX_MODULE); }
+  void SetUp() override { Adopt(std::make_unique<vhost::Host>(VARNEX_MODULE)); }
   void TearDown() override {
     if (!host_) return;
-    for (const std::string& leak : host_->leaks()) ADD_FAILURE() << "host reports: " << leak;
+    for (const std::string& leak : probe().leaks()) ADD_FAILURE() << "host reports: " << leak;
     host_.reset();
   }
+  // Takes `host` as the fixture's, with a probe watching it from its first command.
+  void Adopt(std::unique_ptr<vhost::Host> host) {
+    host_ = std::move(host);
+    host_->probe();
+  }
   vhost::Host& host() { return *host_; }
+  vhost::Probe& probe() { return host_->probe(); }
 
   std::unique_ptr<vhost::Host> host_;
 };

@@ -1,0 +1,42 @@
+// The pixel buffers our host hands the effect: layers it reads and the output it writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "pf_sdk.h"
+
+namespace vhost {
+
+// Every byte of an output buffer holds this until the effect writes it, so a render that forgets
+// to clear or write its output cannot pass unnoticed.
+constexpr uint8_t kUnwrittenByte = 0xCD;
+
+// A pixel buffer the host hands out: alpha-red-green-blue, 8 bits or 32-bit float per channel.
+// Rows are always padded beyond width × pixel size so the effect's row handling is exercised.
+struct Image {
+  int width = 0;
+  int height = 0;
+  int bpc = 8;  // 8 or 32
+  int origin_x = 0;
+  int origin_y = 0;
+  A_long rowbytes = 0;
+  std::vector<uint8_t> storage;
+
+  // Zeroed pixels and padding.
+  static Image Make(int width, int height, int bpc, int origin_x = 0, int origin_y = 0);
+  int PixelBytes() const { return bpc == 32 ? 16 : 4; }
+  uint8_t* Row(int y) { return storage.data() + static_cast<size_t>(y) * rowbytes; }
+  const uint8_t* Row(int y) const { return storage.data() + static_cast<size_t>(y) * rowbytes; }
+  // Channel c (0 alpha, 1 red, 2 green, 3 blue) of pixel (x, y) as 0..1 (8-bit) or the float.
+  float Get(int x, int y, int c) const;
+  void Set(int x, int y, int c, float v);
+  // A PF_LayerDef view of this image (data points into storage).
+  PF_LayerDef View();
+};
+
+// Whether every byte of `img`, padding included, still holds kUnwrittenByte.
+bool IsUnwritten(const Image& img);
+
+}  // namespace vhost

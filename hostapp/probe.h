@@ -1,0 +1,122 @@
+// The test instruments of our host: a probe that tests install on a Host (Host::probe()) to log
+// the calls the effect makes, to inject faults into them, and to check the effect's use of the
+// protocol. A host without a probe logs nothing, builds no strings and takes no lock per call.
+//
+// What is instrumentation and what is the host's own:
+//  - The host keeps what its answers depend on: the effect and stream references of a command
+//    (so a reference from elsewhere, or one disposed twice, is refused), the nesting of undo
+//    groups (an unmatched end is refused) and the undo history itself, the registered suites
+//    and the handles. These work the same with and without a probe.
+//  - The probe keeps what only a test reads: the call log, the injected faults, the count of
+//    suites held and of parameter checkouts not checked in, and the leak reports drawn from
+//    those and from what the host's scope still holds when a command ends.
+// A check-in of a record that was never checked out is accepted either way: the effect checks in
+// records whose checkout failed, and the host must not turn that into an error.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pf_suites.h"
+
+namespace vhost {
+
+class Host;
+struct CommandScope;
+struct UndoGroup;
+
+// One host call made by the effect, for the fault matrix.
+struct CallRecord {
+  std::string function;  // e.g. "AEGP_SetStreamValue", "checkout_param", "AcquireSuite"
+  std::string detail;    // suite name and version for AcquireSuite, else empty
+};
+
+// A host function as the probe sees it.
+struct HostFunction {
+  const char* name;             // in the call log, and what FailCall names
+  const char* suite = nullptr;  // for the suite functions: which suite
+  int32_t version = 0;          // and which version
+  // Gives something back: it does its work even when failed, and reports the fault afterwards.
+  bool release = false;
+};
+
+class Probe {
+ public:
+  explicit Probe(const Host& host) : host_(host) {}
+  Probe(const Probe&) = delete;
+  Probe& operator=(const Probe&) = delete;
+
+  // ---- Fault injection ----
+  // The n-th call (1-based, counted from now) of `function` returns `code` instead of running.
+  void FailCall(const std::string& function, int nth = 1,
+                PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
+  // The n-th call of `function` runs normally but then reports `code` (for hosts that hand out a
+  // result together with an error).
+  void FailCallAfterRunning(const std::string& function, int nth,
+                            PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
+  // AcquireSuite of that pair fails (version -1: every version).
+  void RefuseSuite(const std::string& name, int version = -1);
+  void ClearFaults();
+
+  // ---- Records ----
+  // Leak reports collected so far ("PF_Cmd 13: stream reference not disposed", ...).
+  std::vector<std::string> leaks() const;
+  void clear_leaks();
+  // The host calls the effect made in the last command that completed on any thread.
+  std::vector<CallRecord> last_calls() const;
+  // The host calls made so far by the command running on the calling thread; empty outside a
+  // command and in one that no probe watches.
+  static std::vector<CallRecord> CallsOfRunningCommand();
+  // The host's undo history.
+  std::vector<UndoGroup> undo_history() const;
+
+  // What the probe keeps of one command while it runs; the host makes one per watched command.
+  class Trace {
+   public:
+    explicit Trace(Probe& probe) : probe_(probe) {}
+    // Logs the call; returns the fault armed to replace it, or 0. A fault armed to follow the
+    // work (or on a release) is kept for TakeLateFault.
+    PF_Err Enter(const HostFunction& function);
+    PF_Err TakeLateFault();
+    bool Refuses(const char* suite, int32_t version) const;
+    void Acquired(const char* suite, int32_t version);
+    // False, with a leak report, when the suite is not held.
+    bool Released(const char* suite, int32_t version, PF_Cmd cmd);
+    void CheckedOut(const PF_ParamDef* param) { checked_out_.insert(param); }
+    void CheckedIn(const PF_ParamDef* param);
+    // Reports what the command left behind and keeps its calls as last_calls().
+    void End(const CommandScope& scope);
+    const std::vector<CallRecord>& calls() const { return calls_; }
+
+   private:
+    Probe& probe_;
+    std::vector<CallRecord> calls_;
+    PF_Err late_fault_ = PF_Err_NONE;
+    std::map<std::pair<std::string, int>, int> suites_held_;  // acquire - release
+    std::multiset<const PF_ParamDef*> checked_out_;           // not yet checked in
+  };
+
+ private:
+  // The fault armed for this call of `function`, if its count has run down; and whether it
+  // follows the work.
+  PF_Err TakeFault(const char* function, bool* late);
+
+  const Host& host_;
+  mutable std::mutex mutex_;
+  struct Fault {
+    std::string function;
+    int remaining;
+    PF_Err code;
+    bool late;
+  };
+  std::vector<Fault> faults_;
+  std::vector<std::pair<std::string, int>> refused_;
+  std::vector<std::string> leaks_;
+  std::vector<CallRecord> last_calls_;
+};
+
+}  // namespace vhost
