@@ -71,12 +71,8 @@ std::string FindPlugin(const std::optional<std::string>& override_path) {
 std::unique_ptr<vhost::Host> LoadPlugin(const std::string& path) {
   try {
     return std::make_unique<vhost::Host>(path);
-  } catch (const std::exception& e) {
-    // The host's text already says it could not load a plug-in; keep the reason.
-    std::string why = e.what();
-    const std::string lead = "cannot load plug-in: ";
-    if (why.rfind(lead, 0) == 0) why = why.substr(lead.size());
-    throw InputError("plug-in \"" + path + "\": cannot load it: " + why);
+  } catch (const vhost::ModuleLoadError& e) {
+    throw InputError(e.what());
   }
 }
 

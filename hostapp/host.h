@@ -65,7 +65,7 @@ struct UndoGroup {
 
 class Host {
  public:
-  // Loads the module; throws std::runtime_error with dlerror's text when it cannot.
+  // Loads the module; throws ModuleLoadError when it cannot.
   explicit Host(const std::string& module_path);
   // Drives an effect linked into this process instead of a loaded module.
   explicit Host(PF_EffectMainFunc linked_entry);

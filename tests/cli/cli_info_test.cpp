@@ -1,6 +1,8 @@
 // The commands that describe the plug-in, and the command line's own help.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -99,6 +101,24 @@ TEST(CliInfo, RenderHelpDocumentsEveryOption) {
   const auto version = RunVarnex({"--version"}, dir);
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "varnex 1.6.1\n");
+}
+
+// A plug-in that cannot be loaded is one line naming it and why, and the bad-input status.
+TEST(CliInfo, PluginThatCannotBeLoadedIsOneCleanLine) {
+  TempDir dir;
+  std::ofstream(dir / "notes.so") << "not a module";
+  const std::string not_module = (dir / "notes.so").string();
+  auto run = RunVarnex({"about", "--plugin", not_module}, dir);
+  EXPECT_EQ(run.status, 2);
+  const std::string lead =
+      "varnex: cannot load the plug-in " + not_module + ": it is not a loadable module (";
+  EXPECT_EQ(run.err.substr(0, lead.size()), lead) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+
+  run = RunVarnex({"about", "--plugin", VARNEX_NO_ENTRY_MODULE}, dir);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, std::string("varnex: cannot load the plug-in ") + VARNEX_NO_ENTRY_MODULE +
+                         ": it has no EffectMain entry point\n");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The entry point through the real module: routing, version and flags, thrown codes, About.
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "support/host_fixture.h"
 
@@ -10,7 +12,8 @@ using DispatchTest = HostTest;
 TEST_F(DispatchTest, CodesWithoutARowChangeNothing) {
   PF_OutData before = host().out_data();
   std::memset(&before, 0x5A, sizeof before);
-  for (PF_Cmd cmd : {2, 5, 6, 7, 8, 9, 10, 11, 12, 15, 16, 17, 19, 20, 21, 22, 25, 26, 100, 1 << 20}) {
+  for (PF_Cmd cmd :
+       {2, 5, 6, 7, 8, 9, 10, 11, 12, 15, 16, 17, 19, 20, 21, 22, 25, 26, 100, 1 << 20}) {
     host().out_data() = before;
     EXPECT_EQ(host().Send(cmd), PF_Err_NONE) << "command " << cmd;
     EXPECT_EQ(std::memcmp(&host().out_data(), &before, sizeof before), 0) << "command " << cmd;
@@ -69,13 +72,38 @@ TEST_F(DispatchTest, AboutAcquiresAndReleasesItsSuite) {
   EXPECT_EQ(released, 1);
 }
 
-TEST(ModuleTest, MissingModuleIsAClearError) {
-  try {
-    vhost::Host host("/nonexistent/varnex-effect.so");
-    FAIL() << "loading a missing module must throw";
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("cannot load plug-in"), std::string::npos);
+// Each way a module can fail to load is its own reason, with one line naming the file.
+TEST(ModuleTest, EachLoadFailureIsTypedAndNamesTheFile) {
+  const std::string text_file = ::testing::TempDir() + "varnex-not-a-module.so";
+  std::ofstream(text_file) << "not a module";
+  const struct {
+    std::string path;
+    vhost::ModuleLoadError::Reason reason;
+    std::string why;
+  } cases[] = {
+      {"/nonexistent/varnex-effect.so", vhost::ModuleLoadError::Reason::kUnreadable,
+       "cannot read it"},
+      {text_file, vhost::ModuleLoadError::Reason::kNotAModule, "it is not a loadable module"},
+      {VARNEX_NO_ENTRY_MODULE, vhost::ModuleLoadError::Reason::kNoEntryPoint,
+       "it has no EffectMain entry point"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    try {
+      vhost::Host host(c.path);
+      ADD_FAILURE() << "loading must throw";
+    } catch (const vhost::ModuleLoadError& e) {
+      EXPECT_EQ(e.reason(), c.reason);
+      EXPECT_EQ(e.path(), c.path);
+      const std::string lead = "cannot load the plug-in " + c.path + ": " + c.why;
+      EXPECT_EQ(std::string(e.what()).substr(0, lead.size()), lead);
+      EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos);
+    }
   }
+  std::remove(text_file.c_str());
+  // The module that does load afterwards is unaffected by the failures before it.
+  vhost::Host host(VARNEX_MODULE);
+  EXPECT_EQ(host.About(nullptr), PF_Err_NONE);
 }
 
 }  // namespace

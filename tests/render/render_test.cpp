@@ -1,4 +1,5 @@
 // The effect rendering end to end inside our host, on small images.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -339,6 +340,38 @@ TEST_F(DynamicFlagsTest, FailingFirstCheckoutLeavesTheFlagsAndStops) {
   }
   EXPECT_EQ(checkouts, 1);
   EXPECT_EQ(checkins, 5);
+}
+
+// ---- A host without a probe ----------------------------------------------------------------
+
+// Renders without a probe leave nothing behind to inspect: no probe is made on the way, and one
+// installed afterwards starts empty and sees only the commands sent after it.
+TEST(UnwatchedHostTest, RendersWithoutKeepingRecords) {
+  vhost::Host host(VARNEX_MODULE);
+  ASSERT_EQ(host.GlobalSetup(), PF_Err_NONE);
+  ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE);
+  host.controls().SetValue(PARAM_ANTI_ALIASING, 1);
+  const vhost::Image input = rtest::Pattern(8, 6, 8);
+  vhost::RenderJob job;
+  job.input = &input;
+  const vhost::RenderResult unwatched = host.Render(job);
+  ASSERT_EQ(unwatched.err, PF_Err_NONE);
+  EXPECT_FALSE(host.has_probe());
+
+  vhost::Probe& probe = host.probe();
+  EXPECT_TRUE(host.has_probe());
+  EXPECT_TRUE(probe.last_calls().empty());
+  EXPECT_TRUE(probe.leaks().empty());
+  const vhost::RenderResult watched = host.Render(job);
+  ASSERT_EQ(watched.err, PF_Err_NONE);
+  EXPECT_TRUE(rtest::SamePixels(watched.output, unwatched.output)) << "the probe changes nothing";
+  const std::vector<vhost::CallRecord> calls = probe.last_calls();
+  EXPECT_EQ(
+      std::count_if(calls.begin(), calls.end(),
+                    [](const vhost::CallRecord& c) { return c.function == "checkout_output"; }),
+      1);
+  EXPECT_TRUE(probe.leaks().empty());
+  EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE);
 }
 
 }  // namespace

@@ -1,0 +1,4 @@
+// A shared object that loads but has no EffectMain, for the module-load failures.
+extern "C" int VarnexNotAnEffect() {
+  return 0;
+}
