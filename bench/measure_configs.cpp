@@ -10,15 +10,12 @@ namespace vbench {
 
 namespace {
 
-// The host fills its output with this byte before the render, so a render that writes nothing
-// shows up as a row of it.
-constexpr uint8_t kHostSentinel = 0xCD;
-
+// A render that writes nothing leaves its middle row as the host filled it.
 void CheckWritten(const vhost::Image& output, const std::string& name) {
   const uint8_t* row = output.Row(output.height / 2);
   const size_t bytes = static_cast<size_t>(output.width) * output.PixelBytes();
   for (size_t i = 0; i < bytes; ++i)
-    if (row[i] != kHostSentinel) return;
+    if (row[i] != vhost::kUnwrittenByte) return;
   throw std::runtime_error(name + ": the render left the output unwritten");
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+
 namespace clitest {
 
 namespace fs = std::filesystem;
@@ -23,18 +25,7 @@ struct RunResult {
   std::string err;
 };
 
-inline std::string ShellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 // The lines of `text`, without their line ends.
 inline std::vector<std::string> Lines(const std::string& text) {
@@ -72,18 +63,15 @@ class TempDir {
 
 // Runs varnex with `args`, capturing both output streams through files in `dir`.
 inline RunResult RunVarnex(const std::vector<std::string>& args, const TempDir& dir) {
-  std::string command = ShellQuote(VARNEX_CLI);
-  for (const std::string& arg : args) command += " " + ShellQuote(arg);
-  const fs::path out = dir.path().parent_path() / (dir.path().filename().string() + ".stdout");
-  const fs::path err = dir.path().parent_path() / (dir.path().filename().string() + ".stderr");
-  command += " >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null";
-  const int raw = std::system(command.c_str());
+  testsupport::ChildOptions options;
+  options.capture = dir.path().parent_path();
+  options.timeout_s = 240;
+  const testsupport::ChildRun run = testsupport::RunChild(VARNEX_CLI, args, options);
+  EXPECT_FALSE(run.timed_out) << "varnex ran past " << options.timeout_s << " s";
   RunResult result;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  result.out = ReadFile(out);
-  result.err = ReadFile(err);
-  fs::remove(out);
-  fs::remove(err);
+  result.status = run.status;
+  result.out = run.out;
+  result.err = run.err;
   return result;
 }
 

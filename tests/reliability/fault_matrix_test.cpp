@@ -32,6 +32,7 @@
 #include "cgl.h"
 #include "gl/context.h"
 #include "reliability/reliability_support.h"
+#include "support/test_images.h"
 
 namespace {
 
@@ -171,14 +172,6 @@ struct Command {
   std::function<std::string(vhost::Host&)> state = [](vhost::Host&) { return std::string(); };
 };
 
-bool IsCleared(const vhost::Image& img) {
-  for (int y = 0; y < img.height; ++y)
-    for (int x = 0; x < img.width; ++x)
-      for (int c = 0; c < 4; ++c)
-        if (img.Get(x, y, c) != 0.0f) return false;
-  return true;
-}
-
 // The panel state UpdateParamsUI decides, and every control's value: what the commands change.
 std::string PanelAndValues(vhost::Host& host) {
   std::ostringstream out;
@@ -265,7 +258,7 @@ class FaultMatrixTest : public ::testing::Test {
           EXPECT_TRUE(vhost::IsUnwritten(*faulted.output)) << what;
           break;
         case Picture::kCleared:
-          EXPECT_TRUE(IsCleared(*faulted.output)) << what;
+          EXPECT_TRUE(testimg::IsCleared(*faulted.output)) << what;
           break;
         case Picture::kRight:
           EXPECT_TRUE(rtest::SamePixels(*faulted.output, *normal.output)) << what;

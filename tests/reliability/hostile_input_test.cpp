@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "reliability/reliability_support.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -31,67 +32,17 @@ namespace fs = std::filesystem;
 
 // ---- Running the command ---------------------------------------------------------------------
 
-struct CommandRun {
-  int status = -1;  // exit status; -1 when it did not exit normally
-  int signal = 0;
-  bool timed_out = false;
-  double seconds = 0;
-  long peak_kib = 0;  // peak resident memory of the child
-  std::string err;
-};
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using CommandRun = testsupport::ChildRun;
+using testsupport::ReadFile;
 
 // Runs build/bin/varnex with `args` in `dir`, killing it after `timeout_s` seconds.
 CommandRun RunCommand(const std::vector<std::string>& args, const fs::path& dir,
                       int timeout_s = 120) {
-  const std::string binary = std::string(VARNEX_BINARY_DIR) + "/bin/varnex";
-  std::vector<std::string> argv_text = {binary};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string err_path = (dir / ".stderr").string();
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls between fork and exec: the test process has threads.
-    const int null_fd = open("/dev/null", O_RDWR);
-    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (null_fd < 0 || err_fd < 0 || chdir(dir.c_str()) != 0) _exit(126);
-    dup2(null_fd, STDIN_FILENO);
-    dup2(null_fd, STDOUT_FILENO);
-    dup2(err_fd, STDERR_FILENO);
-    execv(binary.c_str(), argv.data());
-    _exit(127);
-  }
-  CommandRun run;
-  if (pid < 0) return run;
-  int raw = 0;
-  rusage usage{};
-  for (;;) {
-    const pid_t done = wait4(pid, &raw, WNOHANG, &usage);
-    if (done == pid) break;
-    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeout_s)) {
-      run.timed_out = true;
-      kill(pid, SIGKILL);
-      wait4(pid, &raw, 0, &usage);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
-  if (WIFSIGNALED(raw)) run.signal = WTERMSIG(raw);
-  run.peak_kib = usage.ru_maxrss;
-  run.err = ReadAll(err_path);
-  fs::remove(err_path);
-  return run;
+  testsupport::ChildOptions options;
+  options.cwd = dir;
+  options.capture = dir;
+  options.timeout_s = timeout_s;
+  return testsupport::RunChild(std::string(VARNEX_BINARY_DIR) + "/bin/varnex", args, options);
 }
 
 // ---- Files -----------------------------------------------------------------------------------
@@ -244,12 +195,12 @@ TEST_F(HostileCommandTest, ImagesThatLieOrBreakAreRefusedBeforeAllocating) {
   WriteFile(dir_ / "zero.ppm", "P6\n0 0\n255\n");
   WriteFile(dir_ / "empty.png", "");
   WriteFile(dir_ / "garbage.exr", std::string(4096, '\x76'));
-  const std::string good = ReadAll(dir_ / "map.png");
+  const std::string good = ReadFile(dir_ / "map.png");
   WriteFile(dir_ / "cut_header.png", good.substr(0, 20));
   std::string flipped = good;
   for (size_t i = 60; i < flipped.size(); i += 7) flipped[i] = static_cast<char>(~flipped[i]);
   WriteFile(dir_ / "corrupt.png", flipped);
-  const std::string exr = ReadAll(dir_ / "in.exr");
+  const std::string exr = ReadFile(dir_ / "in.exr");
   WriteFile(dir_ / "cut.exr", exr.substr(0, exr.size() * 2 / 3));
 
   ExpectRefused({"huge.png"}, "100000x100000 is larger than the limit");

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,38 +18,25 @@
 #include "params/message_observer.h"
 #include "params/param_ids.h"
 #include "render/render_support.h"
-
-extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                             PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+#include "support/effect_main.h"
+#include "support/message_capture.h"
 
 namespace reliability {
 
 // ---- Messages ----------------------------------------------------------------------------------
 
-// Everything the effect's message sink received since the last Take, from any thread.
+// Everything the effect's message sink received since the last Take, from any thread, between
+// Install and Remove.
 class MessageLog {
  public:
-  static void Install() { SetMessageObserver(&Observe); }
-  static void Remove() { SetMessageObserver(nullptr); }
-  static std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> lock(mutex());
-    std::vector<std::string> out;
-    out.swap(texts());
-    return out;
-  }
+  static void Install() { capture().emplace(); }
+  static void Remove() { capture().reset(); }
+  static std::vector<std::string> Take() { return capture()->Take(); }
 
  private:
-  static void Observe(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex());
-    texts().push_back(text);
-  }
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::vector<std::string>& texts() {
-    static std::vector<std::string> t;
-    return t;
+  static std::optional<MessageCapture>& capture() {
+    static std::optional<MessageCapture> c;
+    return c;
   }
 };
 

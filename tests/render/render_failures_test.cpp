@@ -3,6 +3,8 @@
 #include <epoxy/gl.h>
 
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -11,36 +13,13 @@
 #include "gl/program.h"
 #include "params/message_observer.h"
 #include "render/render_support.h"
-
-extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                             PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+#include "support/effect_main.h"
+#include "support/message_capture.h"
+#include "support/test_images.h"
 
 namespace {
 
-std::mutex messages_mutex;
-std::vector<std::string> messages;
-
-void Observe(const std::string& text) {
-  std::lock_guard<std::mutex> lock(messages_mutex);
-  messages.push_back(text);
-}
-
-std::vector<std::string> TakeMessages() {
-  std::lock_guard<std::mutex> lock(messages_mutex);
-  std::vector<std::string> out;
-  out.swap(messages);
-  return out;
-}
-
 using Strings = std::vector<std::string>;
-
-bool IsCleared(const vhost::Image& img) {
-  for (int y = 0; y < img.height; ++y)
-    for (int x = 0; x < img.width; ++x)
-      for (int c = 0; c < 4; ++c)
-        if (img.Get(x, y, c) != 0.0f) return false;
-  return true;
-}
 
 class RenderFailureTest : public rtest::RenderTest {
  protected:
@@ -48,25 +27,26 @@ class RenderFailureTest : public rtest::RenderTest {
     return std::make_unique<vhost::Host>(&EffectMain);
   }
   void SetUp() override {
-    SetMessageObserver(Observe);
-    TakeMessages();
+    messages_.emplace();
     rtest::RenderTest::SetUp();
     input_ = rtest::Pattern(16, 12, 8);
     map_ = rtest::Uniform(16, 12, 8, 1, 1, 0, 0);
   }
   void TearDown() override {
-    SetMessageObserver(nullptr);
     rtest::RenderTest::TearDown();
+    messages_.reset();
   }
+  Strings TakeMessages() { return messages_->Take(); }
   // After a failure the next render on the same thread must work: no lock held, no stale state.
   void ExpectRecovered() {
     probe().ClearFaults();
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, PF_Err_NONE);
-    EXPECT_FALSE(IsCleared(r.output));
+    EXPECT_FALSE(testimg::IsCleared(r.output));
     TakeMessages();
   }
   vhost::Image input_, map_;
+  std::optional<MessageCapture> messages_;
 };
 
 TEST_F(RenderFailureTest, LayerCheckoutFailuresReturnTheirCodeSilently) {
@@ -93,7 +73,7 @@ TEST_F(RenderFailureTest, OutputCheckoutWithBufferAndErrorClearsAndReports) {
   probe().FailCallAfterRunning("checkout_output", 1, 7);
   vhost::RenderResult r = Render(input_, &map_);
   EXPECT_EQ(r.err, 7);
-  EXPECT_TRUE(IsCleared(r.output));
+  EXPECT_TRUE(testimg::IsCleared(r.output));
   EXPECT_EQ(TakeMessages(), Strings{"error on buffer checkout err 7 err2 0"});
   ExpectRecovered();
 }
@@ -105,7 +85,7 @@ TEST_F(RenderFailureTest, MissingInputLayerLeavesTheOutputCleared) {
   job.output_size = std::make_pair(16, 12);
   vhost::RenderResult r = host().Render(job);
   EXPECT_EQ(r.err, PF_Err_NONE);
-  EXPECT_TRUE(IsCleared(r.output));
+  EXPECT_TRUE(testimg::IsCleared(r.output));
   EXPECT_EQ(TakeMessages(), Strings{});
 }
 
@@ -114,7 +94,7 @@ TEST_F(RenderFailureTest, ControlCheckoutAndCheckinFailures) {
   probe().FailCall("checkout_param", 5, 9);
   vhost::RenderResult r = Render(input_, &map_);
   EXPECT_EQ(r.err, 9);
-  EXPECT_TRUE(IsCleared(r.output));
+  EXPECT_TRUE(testimg::IsCleared(r.output));
   EXPECT_EQ(TakeMessages(), (Strings{"error on param checkout err 9 err2 0",
                                      "error on param initialisation err 9 err2 0"}));
   int checkouts = 0;
@@ -146,7 +126,7 @@ TEST_F(RenderFailureTest, TransformAndAnimationQueryFailuresReleaseWhatWasObtain
     probe().FailCall(fault.function, fault.nth, 13);
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, 13) << fault.function;
-    EXPECT_TRUE(IsCleared(r.output)) << fault.function;
+    EXPECT_TRUE(testimg::IsCleared(r.output)) << fault.function;
     EXPECT_EQ(TakeMessages(), Strings{"error on param initialisation err 13 err2 0"})
         << fault.function;
     ExpectRecovered();
@@ -160,7 +140,7 @@ TEST_F(RenderFailureTest, RefusedSuiteFailsWith516AndReleasesTheRest) {
     probe().RefuseSuite(suite);
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, PF_Err_BAD_CALLBACK_PARAM) << suite;
-    EXPECT_TRUE(IsCleared(r.output)) << suite;
+    EXPECT_TRUE(testimg::IsCleared(r.output)) << suite;
     EXPECT_EQ(TakeMessages(), Strings{}) << suite;
     ExpectRecovered();
   }
@@ -178,7 +158,7 @@ TEST_F(RenderFailureTest, NoGLStateIsReportedAndTheLockReleased) {
     job.input = &input_;
     vhost::RenderResult r = bare.Render(job);
     EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
-    EXPECT_TRUE(IsCleared(r.output));
+    EXPECT_TRUE(testimg::IsCleared(r.output));
     EXPECT_EQ(local_render_data.get(), nullptr);
   }).join();
   EXPECT_EQ(TakeMessages(), Strings{"error on local_render_data.get() err 0 err2 0"});
@@ -195,7 +175,7 @@ TEST_F(RenderFailureTest, MissingProgramIsAFailureNotABlackFrame) {
     DeleteProgram(&local_render_data->programs.displaceProgram);
     vhost::RenderResult r = Render(input_);
     EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
-    EXPECT_TRUE(IsCleared(r.output));
+    EXPECT_TRUE(testimg::IsCleared(r.output));
   }).join();
   EXPECT_EQ(TakeMessages(), Strings{"error on program err 512 err2 0"});
   ExpectRecovered();
@@ -209,7 +189,7 @@ TEST_F(RenderFailureTest, UnallocatableFramebufferIsAFailure) {
     vhost::Image too_wide = rtest::Uniform(max_size + 1, 1, 8, 1, 1, 1, 1);
     vhost::RenderResult r = Render(too_wide);
     EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
-    EXPECT_TRUE(IsCleared(r.output));
+    EXPECT_TRUE(testimg::IsCleared(r.output));
   }).join();
   Strings seen = TakeMessages();
   ASSERT_EQ(seen.size(), 1u);
@@ -233,7 +213,7 @@ TEST_F(RenderFailureTest, AntiAliasingFallsBackToTheLargestFactorThatFits) {
   vhost::RenderResult eight = Render(wide);
   ASSERT_EQ(four.err, PF_Err_NONE);
   ASSERT_EQ(eight.err, PF_Err_NONE);
-  EXPECT_FALSE(IsCleared(eight.output));
+  EXPECT_FALSE(testimg::IsCleared(eight.output));
   EXPECT_TRUE(rtest::SamePixels(four.output, eight.output));
 }
 
@@ -257,7 +237,7 @@ TEST_F(RenderFailureTest, EmptyLayersNeitherCrashNorDivideByZero) {
   job.output_size = std::make_pair(4, 4);
   vhost::RenderResult r = host().Render(job);
   EXPECT_EQ(r.err, PF_Err_NONE);
-  EXPECT_TRUE(IsCleared(r.output));
+  EXPECT_TRUE(testimg::IsCleared(r.output));
   EXPECT_EQ(TakeMessages(), Strings{});
 }
 

@@ -55,4 +55,13 @@ inline bool SamePixels(const vhost::Image& a, const vhost::Image& b) {
   return true;
 }
 
+// Transparent black everywhere: what a failed render leaves in an output it checked out.
+inline bool IsCleared(const vhost::Image& img) {
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x)
+      for (int c = 0; c < 4; ++c)
+        if (img.Get(x, y, c) != 0.0f) return false;
+  return true;
+}
+
 }  // namespace testimg
