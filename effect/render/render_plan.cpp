@@ -51,7 +51,9 @@ RenderPlan PlanRender(const myParams& p, int max_texture_size) {
 
 void SetSupersampling(const myParams& p, float factor, RenderPlan* plan) {
   plan->factor = factor;
-  plan->input.filter = InputFilter(p.antiAliasing != kAntiAliasingNone);
+  // The filter follows the settled factor: a render that fell back to one pass samples the input
+  // as one drawn without supersampling does.
+  plan->input.filter = InputFilter(factor > 1.0f);
   const auto width = static_cast<uint32_t>(p.resolution.x * factor);
   const auto height = static_cast<uint32_t>(p.resolution.y * factor);
   // A pixel-replicating upscale into the first, a bilinear downscale out of the second.

@@ -217,6 +217,28 @@ TEST_F(RenderFailureTest, AntiAliasingFallsBackToTheLargestFactorThatFits) {
   EXPECT_TRUE(rtest::SamePixels(four.output, eight.output));
 }
 
+// Fractional displacement on a row too wide for even 2x: the fallback to one pass must filter the
+// input as "None" does, not sample it as nearest as the supersampled upscale would.
+TEST_F(RenderFailureTest, AFallbackToOnePassEqualsNoAntiAliasing) {
+  GLint max_size = 0;
+  std::thread([&] {
+    ASSERT_EQ(Render(input_).err, PF_Err_NONE);
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  }).join();
+  vhost::Image wide = rtest::Pattern(max_size / 2 + 1, 2, 8);
+  UseFullAmount();
+  Set(PARAM_SCALE_X, 130);
+  Set(PARAM_TRANSLATE_X, 0.37);
+  Set(PARAM_ANTI_ALIASING, kAntiAliasingNone);
+  vhost::RenderResult none = Render(wide);
+  Set(PARAM_ANTI_ALIASING, kAntiAliasing2x);
+  vhost::RenderResult fell_back = Render(wide);
+  ASSERT_EQ(none.err, PF_Err_NONE);
+  ASSERT_EQ(fell_back.err, PF_Err_NONE);
+  EXPECT_FALSE(testimg::IsCleared(none.output));
+  EXPECT_TRUE(rtest::SamePixels(none.output, fell_back.output));
+}
+
 TEST_F(RenderFailureTest, EmptyLayersNeitherCrashNorDivideByZero) {
   vhost::Image empty_map = vhost::Image::Make(0, 0, 8);
   vhost::Image transparent_map = rtest::Uniform(16, 12, 8, 0, 0, 0, 0);
