@@ -45,6 +45,27 @@ class RenderFailureTest : public rtest::RenderTest {
     EXPECT_FALSE(testimg::IsCleared(r.output));
     TakeMessages();
   }
+  // Renders a row `width_of(limit)` pixels wide, with a fractional displacement, at two
+  // "Anti-Aliasing" values; both must succeed, write pixels and agree byte for byte.
+  void ExpectSameAtBothFactors(int (*width_of)(GLint limit), int first, int second) {
+    GLint max_size = 0;
+    std::thread([&] {
+      ASSERT_EQ(Render(input_).err, PF_Err_NONE);
+      glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    }).join();
+    vhost::Image wide = rtest::Pattern(width_of(max_size), 2, 8);
+    UseFullAmount();
+    Set(PARAM_SCALE_X, 130);
+    Set(PARAM_TRANSLATE_X, 0.37);
+    Set(PARAM_ANTI_ALIASING, first);
+    vhost::RenderResult a = Render(wide);
+    Set(PARAM_ANTI_ALIASING, second);
+    vhost::RenderResult b = Render(wide);
+    ASSERT_EQ(a.err, PF_Err_NONE);
+    ASSERT_EQ(b.err, PF_Err_NONE);
+    EXPECT_FALSE(testimg::IsCleared(b.output));
+    EXPECT_TRUE(rtest::SamePixels(a.output, b.output));
+  }
   vhost::Image input_, map_;
   std::optional<MessageCapture> messages_;
 };
@@ -197,46 +218,16 @@ TEST_F(RenderFailureTest, UnallocatableFramebufferIsAFailure) {
   ExpectRecovered();
 }
 
+// A row a quarter of the limit wide: 8x does not fit, 4x exactly does.
 TEST_F(RenderFailureTest, AntiAliasingFallsBackToTheLargestFactorThatFits) {
-  GLint max_size = 0;
-  std::thread([&] {
-    ASSERT_EQ(Render(input_).err, PF_Err_NONE);
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-  }).join();
-  // A row a quarter of the limit wide: 8x does not fit, 4x exactly does.
-  vhost::Image wide = rtest::Pattern(max_size / 4, 2, 8);
-  UseFullAmount();
-  Set(PARAM_SCALE_X, 130);
-  Set(PARAM_ANTI_ALIASING, kAntiAliasing4x);
-  vhost::RenderResult four = Render(wide);
-  Set(PARAM_ANTI_ALIASING, kAntiAliasing8x);
-  vhost::RenderResult eight = Render(wide);
-  ASSERT_EQ(four.err, PF_Err_NONE);
-  ASSERT_EQ(eight.err, PF_Err_NONE);
-  EXPECT_FALSE(testimg::IsCleared(eight.output));
-  EXPECT_TRUE(rtest::SamePixels(four.output, eight.output));
+  ExpectSameAtBothFactors([](GLint limit) { return limit / 4; }, kAntiAliasing4x, kAntiAliasing8x);
 }
 
-// Fractional displacement on a row too wide for even 2x: the fallback to one pass must filter the
-// input as "None" does, not sample it as nearest as the supersampled upscale would.
+// Too wide for even 2x: the fallback to one pass must filter the input as "None" does, not sample
+// it as nearest as the supersampled upscale would.
 TEST_F(RenderFailureTest, AFallbackToOnePassEqualsNoAntiAliasing) {
-  GLint max_size = 0;
-  std::thread([&] {
-    ASSERT_EQ(Render(input_).err, PF_Err_NONE);
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-  }).join();
-  vhost::Image wide = rtest::Pattern(max_size / 2 + 1, 2, 8);
-  UseFullAmount();
-  Set(PARAM_SCALE_X, 130);
-  Set(PARAM_TRANSLATE_X, 0.37);
-  Set(PARAM_ANTI_ALIASING, kAntiAliasingNone);
-  vhost::RenderResult none = Render(wide);
-  Set(PARAM_ANTI_ALIASING, kAntiAliasing2x);
-  vhost::RenderResult fell_back = Render(wide);
-  ASSERT_EQ(none.err, PF_Err_NONE);
-  ASSERT_EQ(fell_back.err, PF_Err_NONE);
-  EXPECT_FALSE(testimg::IsCleared(none.output));
-  EXPECT_TRUE(rtest::SamePixels(none.output, fell_back.output));
+  ExpectSameAtBothFactors([](GLint limit) { return limit / 2 + 1; }, kAntiAliasingNone,
+                          kAntiAliasing2x);
 }
 
 TEST_F(RenderFailureTest, EmptyLayersNeitherCrashNorDivideByZero) {
