@@ -32,6 +32,7 @@
 #include "cgl.h"
 #include "gl/context.h"
 #include "reliability/reliability_support.h"
+#include "support/page_opener.h"
 #include "support/test_images.h"
 
 namespace {
@@ -195,24 +196,9 @@ class FaultMatrixTest : public ::testing::Test {
     host_->controls().SetValue(PARAM_ANTI_ALIASING, 1);
     reliability::CommandLog::Take();
     reliability::MessageLog::Take();
-
-    // A stand-in for the system's page opener, so the link buttons open nothing.
-    char dir_template[] = "/tmp/varnex-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    opener_dir_ = dir_template;
-    for (const char* name : {"xdg-open", "open"}) {
-      const std::string script = opener_dir_ + "/" + name;
-      std::ofstream(script) << "#!/bin/sh\nexit 0\n";
-      ASSERT_EQ(chmod(script.c_str(), 0755), 0);
-    }
-    const char* path = std::getenv("PATH");
-    old_path_ = path ? path : "";
-    setenv("PATH", (opener_dir_ + ":" + old_path_).c_str(), 1);
   }
 
   void TearDown() override {
-    setenv("PATH", old_path_.c_str(), 1);
-    std::filesystem::remove_all(opener_dir_);
     host_->probe().ClearFaults();
     for (const std::string& leak : host_->probe().leaks())
       ADD_FAILURE() << "host reports: " << leak;
@@ -349,8 +335,8 @@ class FaultMatrixTest : public ::testing::Test {
 
   std::unique_ptr<vhost::Host> host_;
   std::string normal_state_;
-  std::string opener_dir_;
-  std::string old_path_;
+  // The link buttons open nothing.
+  PageOpenerStub opener_;
 };
 
 // ---- The commands ----------------------------------------------------------------------------
