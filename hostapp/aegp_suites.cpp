@@ -40,10 +40,16 @@ void RecordWrite(Host& host, CommandScope& scope, int index, double value) {
   host.RecordUndo({"Set Value", {{index, value}}, true});
 }
 
+// A function of a suite's table, as the probe sees it: the command must hold that suite.
+constexpr HostFunction InTable(const char* name, const char* suite, int32_t version,
+                               bool release = false) {
+  return {.name = name, .suite = suite, .version = version, .release = release, .in_table = true};
+}
+
 // ---- AEGP PF Interface Suite 1 ----
 
 PF_Err GetNewEffectForEffect(AEGP_PluginID, PF_ProgPtr effect_ref, AEGP_EffectRefH* effectPH) {
-  return Callback({.name = "AEGP_GetNewEffectForEffect"}, Given(effectPH),
+  return Callback(InTable("AEGP_GetNewEffectForEffect", kAEGPPFInterfaceSuite, 1), Given(effectPH),
                   [&](CommandScope& scope, Host& host) -> PF_Err {
                     *effectPH = nullptr;
                     // The host's effect reference for its one instance is the host itself.
@@ -60,8 +66,9 @@ const AEGP_PFInterfaceSuite1 pf_interface_suite1 = {GetNewEffectForEffect};
 
 // ---- AEGP Effect Suite 2 and 3 ----
 
+template <int32_t kVersion>
 PF_Err DisposeEffect(AEGP_EffectRefH effectH) {
-  return Callback({.name = "AEGP_DisposeEffect", .release = true}, true,
+  return Callback(InTable("AEGP_DisposeEffect", kAEGPEffectSuite, kVersion, true), true,
                   [&](CommandScope& scope, Host&) -> PF_Err {
                     if (!Known(scope.effect_refs, effectH)) return PF_Err_BAD_CALLBACK_PARAM;
                     scope.effect_refs.erase(effectH);
@@ -70,14 +77,17 @@ PF_Err DisposeEffect(AEGP_EffectRefH effectH) {
                   });
 }
 
-const AEGP_EffectSuite2 effect_suite = {DisposeEffect};
+// Each version is its own table, so that the probe sees which one a call came through.
+const AEGP_EffectSuite2 effect_suite2 = {DisposeEffect<2>};
+const AEGP_EffectSuite2 effect_suite3 = {DisposeEffect<3>};
 
 // ---- AEGP Stream Suite 7 and 9 ----
 
+template <int32_t kVersion>
 PF_Err GetNewEffectStreamByIndex(AEGP_PluginID, AEGP_EffectRefH effectH, PF_ParamIndex index,
                                  AEGP_StreamRefH* streamPH) {
-  return Callback({.name = "AEGP_GetNewEffectStreamByIndex"}, Given(streamPH),
-                  [&](CommandScope& scope, Host& host) -> PF_Err {
+  return Callback(InTable("AEGP_GetNewEffectStreamByIndex", kAEGPStreamSuite, kVersion),
+                  Given(streamPH), [&](CommandScope& scope, Host& host) -> PF_Err {
                     *streamPH = nullptr;
                     if (!Known(scope.effect_refs, effectH)) return PF_Err_BAD_CALLBACK_PARAM;
                     {
@@ -91,8 +101,9 @@ PF_Err GetNewEffectStreamByIndex(AEGP_PluginID, AEGP_EffectRefH effectH, PF_Para
                   });
 }
 
+template <int32_t kVersion>
 PF_Err SetStreamValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2* valueP) {
-  return Callback({.name = "AEGP_SetStreamValue"}, Given(valueP),
+  return Callback(InTable("AEGP_SetStreamValue", kAEGPStreamSuite, kVersion), Given(valueP),
                   [&](CommandScope& scope, Host& host) -> PF_Err {
                     StreamRef* stream = FindStream(scope, streamH);
                     if (!stream) return PF_Err_BAD_CALLBACK_PARAM;
@@ -103,8 +114,9 @@ PF_Err SetStreamValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2*
                   });
 }
 
+template <int32_t kVersion>
 PF_Err DisposeStream(AEGP_StreamRefH streamH) {
-  return Callback({.name = "AEGP_DisposeStream", .release = true}, true,
+  return Callback(InTable("AEGP_DisposeStream", kAEGPStreamSuite, kVersion, true), true,
                   [&](CommandScope& scope, Host&) -> PF_Err {
                     StreamRef* stream = FindStream(scope, streamH);
                     if (!stream) return PF_Err_BAD_CALLBACK_PARAM;
@@ -114,13 +126,15 @@ PF_Err DisposeStream(AEGP_StreamRefH streamH) {
                   });
 }
 
-const AEGP_StreamSuite7 stream_suite = {GetNewEffectStreamByIndex, SetStreamValue, DisposeStream};
+template <int32_t kVersion>
+constexpr AEGP_StreamSuite7 kStreamSuite = {GetNewEffectStreamByIndex<kVersion>,
+                                            SetStreamValue<kVersion>, DisposeStream<kVersion>};
 
 // ---- AEGP Dynamic Stream Suite 2 ----
 
 PF_Err SetDynamicStreamFlag(AEGP_StreamRefH streamH, AEGP_DynStreamFlags one_flag,
                             A_Boolean undoableB, A_Boolean setB) {
-  return Callback({.name = "AEGP_SetDynamicStreamFlag"}, true,
+  return Callback(InTable("AEGP_SetDynamicStreamFlag", kAEGPDynamicStreamSuite, 2), true,
                   [&](CommandScope& scope, Host& host) -> PF_Err {
                     StreamRef* stream = FindStream(scope, streamH);
                     // Only the HIDDEN flag is kept by this host.
@@ -141,7 +155,7 @@ const AEGP_DynamicStreamSuite2 dynamic_stream_suite2 = {SetDynamicStreamFlag};
 // ---- AEGP Keyframe Suite 4 ----
 
 PF_Err GetStreamNumKFs(AEGP_StreamRefH streamH, A_long* num_kfsPL) {
-  return Callback({.name = "AEGP_GetStreamNumKFs"}, Given(num_kfsPL),
+  return Callback(InTable("AEGP_GetStreamNumKFs", kAEGPKeyframeSuite, 4), Given(num_kfsPL),
                   [&](CommandScope& scope, Host& host) -> PF_Err {
                     StreamRef* stream = FindStream(scope, streamH);
                     if (!stream) return PF_Err_BAD_CALLBACK_PARAM;
@@ -158,7 +172,7 @@ const AEGP_KeyframeSuite4 keyframe_suite4 = {GetStreamNumKFs};
 // Groups nest as in an editor's undo: writes inside an inner group belong to the outermost one,
 // which becomes one step when it closes.
 PF_Err StartUndoGroup(const A_char* undo_name) {
-  return Callback({.name = "AEGP_StartUndoGroup"}, Given(undo_name),
+  return Callback(InTable("AEGP_StartUndoGroup", kAEGPUtilitySuite, 7), Given(undo_name),
                   [&](CommandScope& scope, Host& host) -> PF_Err {
                     std::lock_guard<std::mutex> lock(host.mutex());
                     if (scope.open_undo_groups++ == 0) host.RecordUndo({undo_name, {}, false});
@@ -167,7 +181,7 @@ PF_Err StartUndoGroup(const A_char* undo_name) {
 }
 
 PF_Err EndUndoGroup() {
-  return Callback({.name = "AEGP_EndUndoGroup", .release = true}, true,
+  return Callback(InTable("AEGP_EndUndoGroup", kAEGPUtilitySuite, 7, true), true,
                   [&](CommandScope& scope, Host& host) -> PF_Err {
                     if (scope.open_undo_groups == 0) return PF_Err_BAD_CALLBACK_PARAM;
                     std::lock_guard<std::mutex> lock(host.mutex());
@@ -185,7 +199,7 @@ const AEGP_UtilitySuite7 utility_suite7 = {StartUndoGroup, EndUndoGroup};
 // Takes the panel state of a record: its label and its greyed-out flag. The control keeps its
 // declared record and value.
 PF_Err UpdateParamUI(PF_ProgPtr effect_ref, PF_ParamIndex param_index, const PF_ParamDef* defP) {
-  return Callback({.name = "PF_UpdateParamUI"}, Given(defP),
+  return Callback(InTable("PF_UpdateParamUI", kPFParamUtilsSuite, 3), Given(defP),
                   [&](CommandScope&, Host& host) -> PF_Err {
                     if (effect_ref != reinterpret_cast<PF_ProgPtr>(&host))
                       return PF_Err_BAD_CALLBACK_PARAM;
@@ -206,10 +220,10 @@ const PF_ParamUtilsSuite3 param_utils_suite3 = {UpdateParamUI};
 
 void InstallAegpSuites(Host& host) {
   host.RegisterSuite(kAEGPPFInterfaceSuite, 1, &pf_interface_suite1);
-  host.RegisterSuite(kAEGPEffectSuite, 2, &effect_suite);
-  host.RegisterSuite(kAEGPEffectSuite, 3, &effect_suite);
-  host.RegisterSuite(kAEGPStreamSuite, 7, &stream_suite);
-  host.RegisterSuite(kAEGPStreamSuite, 9, &stream_suite);
+  host.RegisterSuite(kAEGPEffectSuite, 2, &effect_suite2);
+  host.RegisterSuite(kAEGPEffectSuite, 3, &effect_suite3);
+  host.RegisterSuite(kAEGPStreamSuite, 7, &kStreamSuite<7>);
+  host.RegisterSuite(kAEGPStreamSuite, 9, &kStreamSuite<9>);
   host.RegisterSuite(kAEGPDynamicStreamSuite, 2, &dynamic_stream_suite2);
   host.RegisterSuite(kAEGPKeyframeSuite, 4, &keyframe_suite4);
   host.RegisterSuite(kAEGPUtilitySuite, 7, &utility_suite7);

@@ -98,16 +98,18 @@ PF_Err AddParam(PF_ProgPtr, PF_ParamIndex, PF_ParamDefPtr def) {
   });
 }
 
-PF_Err CheckoutParam(PF_ProgPtr, PF_ParamIndex index, A_long what_time, A_long, A_u_long time_scale,
-                     PF_ParamDef* param) {
-  return Callback({.name = "checkout_param"}, Given(param), [&](CommandScope& scope, Host& host) {
-    std::lock_guard<std::mutex> lock(host.mutex());
-    if (!host.controls().valid(index)) return PF_Err_INVALID_INDEX;
-    const double seconds = time_scale ? static_cast<double>(what_time) / time_scale : 0.0;
-    *param = host.controls().RecordAt(index, seconds);
-    if (scope.trace) scope.trace->CheckedOut(param);
-    return PF_Err_NONE;
-  });
+PF_Err CheckoutParam(PF_ProgPtr, PF_ParamIndex index, A_long what_time, A_long time_step,
+                     A_u_long time_scale, PF_ParamDef* param) {
+  const CallTime at{index, what_time, time_step, time_scale};
+  return Callback(
+      {.name = "checkout_param", .at = at}, Given(param), [&](CommandScope& scope, Host& host) {
+        std::lock_guard<std::mutex> lock(host.mutex());
+        if (!host.controls().valid(index)) return PF_Err_INVALID_INDEX;
+        const double seconds = time_scale ? static_cast<double>(what_time) / time_scale : 0.0;
+        *param = host.controls().RecordAt(index, seconds);
+        if (scope.trace) scope.trace->CheckedOut(param);
+        return PF_Err_NONE;
+      });
 }
 
 // A record whose checkout failed or was skipped may be checked in too, and is accepted.

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -38,14 +39,35 @@ struct Timing {
   PF_RationalScale downsample_y{1, 1};
 };
 
+// A layer over time: its picture at a time of the command's time scale, or null for none there.
+using LayerOverTime = std::function<const Image*(A_long time)>;
+
 // A render request and what the host returns from it.
 struct RenderJob {
   Timing timing;
   int bpc = 8;
   const Image* input = nullptr;  // required
   const Image* map = nullptr;    // the "Map Layer"; null for none
+  // Layers that change over time take the place of `input` and `map` when set: each checkout is
+  // served the picture at the time it asked for.
+  LayerOverTime input_at;
+  LayerOverTime map_at;
+  // What the pre-render is asked for; by default the whole input at the current time, every
+  // channel.
+  std::optional<PF_RenderRequest> request;
   // Size of the output world; by default the pre-render's result rectangle decides.
   std::optional<std::pair<int, int>> output_size;
+};
+
+// A layer checkout the pre-render made. The render's checkouts are served from these: the layer
+// of that parameter at that time, within the request's rectangle.
+struct LayerCheckout {
+  PF_ParamIndex index = 0;
+  A_long checkout_id = 0;
+  PF_RenderRequest request{};
+  A_long time = 0;
+  A_long time_step = 0;
+  A_u_long time_scale = 0;
 };
 
 struct RenderResult {
@@ -54,6 +76,7 @@ struct RenderResult {
   Image output;
   PF_LRect result_rect{};
   PF_LRect max_result_rect{};
+  std::vector<LayerCheckout> checkouts;  // what the pre-render asked for, in its order
 };
 
 // One step of the user's undo history: what a button's undo group (or a lone write) changed.

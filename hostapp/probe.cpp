@@ -21,10 +21,16 @@ void Probe::RefuseSuite(const std::string& name, int version) {
   refused_.emplace_back(name, version);
 }
 
+void Probe::DamageLayer(A_long checkout_id, Damage damage) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  damage_[checkout_id] = std::move(damage);
+}
+
 void Probe::ClearFaults() {
   std::lock_guard<std::mutex> lock(mutex_);
   faults_.clear();
   refused_.clear();
+  damage_.clear();
 }
 
 PF_Err Probe::TakeFault(const char* function, bool* late) {
@@ -70,9 +76,15 @@ std::vector<UndoGroup> Probe::undo_history() const {
 
 PF_Err Probe::Trace::Enter(const HostFunction& function) {
   if (!function.name) return PF_Err_NONE;
-  calls_.push_back({function.name, function.suite ? std::string(function.suite) + " " +
-                                                        std::to_string(function.version)
-                                                  : std::string()});
+  const std::string suite =
+      function.suite ? std::string(function.suite) + " " + std::to_string(function.version) : "";
+  calls_.push_back({function.name, suite, function.at});
+  if (function.in_table) {
+    auto held = suites_held_.find({function.suite, function.version});
+    if (held == suites_held_.end() || held->second <= 0)
+      misuses_.push_back(std::string(function.name) + " called through " + suite +
+                         ", which the command does not hold");
+  }
   bool late = false;
   const PF_Err code = probe_.TakeFault(function.name, &late);
   if (!code || !(late || function.release)) return code;
@@ -91,6 +103,12 @@ bool Probe::Trace::Refuses(const char* suite, int32_t version) const {
   for (const auto& [name, refused_version] : probe_.refused_)
     if (name == suite && (refused_version < 0 || refused_version == version)) return true;
   return false;
+}
+
+void Probe::Trace::DamageLayer(A_long checkout_id, PF_EffectWorld& world) const {
+  std::lock_guard<std::mutex> lock(probe_.mutex_);
+  auto it = probe_.damage_.find(checkout_id);
+  if (it != probe_.damage_.end()) it->second(world);
 }
 
 void Probe::Trace::Acquired(const char* suite, int32_t version) {
@@ -130,6 +148,7 @@ void Probe::Trace::End(const CommandScope& scope) {
   count(scope.effect_refs.size(), "effect reference(s) not disposed");
   count(scope.stream_refs.size(), "stream reference(s) not disposed");
   count(static_cast<size_t>(scope.open_undo_groups), "undo group(s) left open");
+  for (const std::string& misuse : misuses_) found.push_back(cmd + ": " + misuse);
   std::lock_guard<std::mutex> lock(probe_.mutex_);
   probe_.leaks_.insert(probe_.leaks_.end(), found.begin(), found.end());
   probe_.last_calls_ = calls_;

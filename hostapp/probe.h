@@ -14,8 +14,10 @@
 // records whose checkout failed, and the host must not turn that into an error.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -29,10 +31,22 @@ class Host;
 struct CommandScope;
 struct UndoGroup;
 
+// What a checkout of a parameter or a layer asked for: which one, and at what time.
+struct CallTime {
+  int index = -1;  // the parameter index
+  A_long time = 0;
+  A_long time_step = 0;
+  A_u_long time_scale = 0;
+  bool operator==(const CallTime&) const = default;
+};
+
 // One host call made by the effect, for the fault matrix.
 struct CallRecord {
   std::string function;  // e.g. "AEGP_SetStreamValue", "checkout_param", "AcquireSuite"
-  std::string detail;    // suite name and version for AcquireSuite, else empty
+  // The suite and version ("AEGP Stream Suite 7") that AcquireSuite and ReleaseSuite named, or
+  // through whose table a suite function was called; empty for the callbacks of the in-data.
+  std::string detail;
+  std::optional<CallTime> at;  // for checkout_param and checkout_layer
 };
 
 // A host function as the probe sees it.
@@ -42,6 +56,10 @@ struct HostFunction {
   int32_t version = 0;          // and which version
   // Gives something back: it does its work even when failed, and reports the fault afterwards.
   bool release = false;
+  // A table function, called through the suite above; the command must hold that suite. False
+  // for AcquireSuite and ReleaseSuite, which name a suite without being in its table.
+  bool in_table = false;
+  std::optional<CallTime> at = std::nullopt;
 };
 
 class Probe {
@@ -60,6 +78,10 @@ class Probe {
                             PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
   // AcquireSuite of that pair fails (version -1: every version).
   void RefuseSuite(const std::string& name, int version = -1);
+  // The layer buffers handed out for `checkout_id` by checkout_layer_pixels pass through
+  // `damage` first, as a faulty host's might (null data, odd row bytes).
+  using Damage = std::function<void(PF_EffectWorld&)>;
+  void DamageLayer(A_long checkout_id, Damage damage);
   void ClearFaults();
 
   // ---- Records ----
@@ -83,6 +105,7 @@ class Probe {
     PF_Err Enter(const HostFunction& function);
     PF_Err TakeLateFault();
     bool Refuses(const char* suite, int32_t version) const;
+    void DamageLayer(A_long checkout_id, PF_EffectWorld& world) const;
     void Acquired(const char* suite, int32_t version);
     // False, with a leak report, when the suite is not held.
     bool Released(const char* suite, int32_t version, PF_Cmd cmd);
@@ -98,6 +121,7 @@ class Probe {
     PF_Err late_fault_ = PF_Err_NONE;
     std::map<std::pair<std::string, int>, int> suites_held_;  // acquire - release
     std::multiset<const PF_ParamDef*> checked_out_;           // not yet checked in
+    std::vector<std::string> misuses_;  // table functions called through a suite not held
   };
 
  private:
@@ -115,6 +139,7 @@ class Probe {
   };
   std::vector<Fault> faults_;
   std::vector<std::pair<std::string, int>> refused_;
+  std::map<A_long, Damage> damage_;
   std::vector<std::string> leaks_;
   std::vector<CallRecord> last_calls_;
 };

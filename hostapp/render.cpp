@@ -53,76 +53,120 @@ bool FullResolution(const Timing& t) {
          t.downsample_y.num == static_cast<A_long>(t.downsample_y.den);
 }
 
-// The layers of one render at the command's resolution.
-struct Layers {
-  const Image* input = nullptr;
-  const Image* map = nullptr;
-  Image input_scaled;
-  Image map_scaled;
-};
+// The picture of a layer parameter at a time: index 0 is the layer the effect is applied to,
+// index 1 the "Map Layer". Null: no layer.
+const Image* LayerAt(const RenderJob& job, PF_ParamIndex index, A_long time) {
+  if (index == 0) return job.input_at ? job.input_at(time) : job.input;
+  return job.map_at ? job.map_at(time) : job.map;
+}
 
-// Fills `layers` in place: the scaled layers point into it, so it must not be copied afterwards.
-void PrepareLayers(const RenderJob& job, Layers& layers) {
-  if (FullResolution(job.timing)) {
-    layers.input = job.input;
-    layers.map = job.map;
-    return;
-  }
-  if (job.input) {
-    layers.input_scaled = Downsample(*job.input, job.timing);
-    layers.input = &layers.input_scaled;
-  }
-  if (job.map) {
-    layers.map_scaled = Downsample(*job.map, job.timing);
-    layers.map = &layers.map_scaled;
-  }
+int ScaledOrigin(int origin, const PF_RationalScale& s) {
+  return static_cast<int>(static_cast<long long>(origin) * s.num / s.den);
+}
+
+PF_LRect Intersection(const PF_LRect& a, const PF_LRect& b) {
+  PF_LRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+             std::min(a.bottom, b.bottom)};
+  if (r.right < r.left) r.right = r.left;
+  if (r.bottom < r.top) r.bottom = r.top;
+  return r;
 }
 
 }  // namespace
 
+// One checkout the pre-render made, and what the render's checkout of the same id is served:
+// the layer at the time asked, at the command's resolution, within the rectangle asked.
+struct ServedLayer {
+  LayerCheckout asked;
+  const Image* layer = nullptr;  // null: the parameter names no layer
+  Image scaled;                  // the layer at the command's resolution, when not full
+  PF_LRect rect{};               // the part served, in the input frame's coordinates
+  int frame_x = 0, frame_y = 0;  // where that frame's origin lies in the layer's own pixels
+};
+
 // Per-render state shared by the two commands of one job.
 struct RenderState {
   const RenderJob* job = nullptr;
-  Layers layers;
+  // The frame the rectangles are given in: the input layer's origin at the current time.
+  int frame_origin_x = 0, frame_origin_y = 0;
+  std::vector<std::unique_ptr<ServedLayer>> checkouts;  // in the pre-render's order
   Image* output = nullptr;
   std::vector<std::unique_ptr<PF_LayerDef>> worlds;  // layer views handed out
 };
 
 namespace {
 
-PF_LayerDef* HandOut(RenderState& render, const Image& img) {
-  auto def = std::make_unique<PF_LayerDef>(const_cast<Image&>(img).View());
+PF_LayerDef* HandOut(RenderState& render, PF_LayerDef view) {
+  auto def = std::make_unique<PF_LayerDef>(view);
   PF_LayerDef* raw = def.get();
   render.worlds.push_back(std::move(def));
   return raw;
 }
 
-PF_Err CheckoutLayer(PF_ProgPtr, PF_ParamIndex index, A_long checkout_id, const PF_RenderRequest*,
-                     A_long, A_long, A_u_long, PF_CheckoutResult* result) {
-  return Callback({.name = "checkout_layer"}, Within::kRender, Given(result),
+ServedLayer* FindCheckout(RenderState& render, A_long checkout_id) {
+  for (auto& served : render.checkouts)
+    if (served->asked.checkout_id == checkout_id) return served.get();
+  return nullptr;
+}
+
+// Resolves what a checkout asked for into the layer and the part of it that will be served.
+void Serve(const RenderState& render, ServedLayer& served) {
+  const RenderJob& job = *render.job;
+  served.layer = LayerAt(job, served.asked.index, served.asked.time);
+  if (!served.layer) return;
+  if (!FullResolution(job.timing)) {
+    served.scaled = Downsample(*served.layer, job.timing);
+    served.layer = &served.scaled;
+  }
+  const Image& layer = *served.layer;
+  const int x = layer.origin_x - render.frame_origin_x;
+  const int y = layer.origin_y - render.frame_origin_y;
+  served.frame_x = -x;
+  served.frame_y = -y;
+  served.rect = Intersection({x, y, x + layer.width, y + layer.height}, served.asked.request.rect);
+}
+
+PF_Err CheckoutLayer(PF_ProgPtr, PF_ParamIndex index, A_long checkout_id,
+                     const PF_RenderRequest* request, A_long what_time, A_long time_step,
+                     A_u_long time_scale, PF_CheckoutResult* result) {
+  const CallTime at{index, what_time, time_step, time_scale};
+  return Callback({.name = "checkout_layer", .at = at}, Within::kRender, Given(request, result),
                   [&](CommandScope& scope) -> PF_Err {
                     std::memset(result, 0, sizeof *result);
-                    const Layers& layers = scope.render->layers;
-                    const Image* layer = nullptr;
-                    if (index == 0 && checkout_id == kInputCheckoutId)
-                      layer = layers.input;
-                    else if (index == 1 && checkout_id == kMapCheckoutId)
-                      layer = layers.map;
-                    else
+                    RenderState& render = *scope.render;
+                    // The effect's layer and its one layer parameter; an id names one checkout.
+                    if ((index != 0 && index != 1) || FindCheckout(render, checkout_id))
                       return PF_Err_BAD_CALLBACK_PARAM;
-                    if (layer) {
-                      // Rectangles in the input layer's coordinates.
-                      const Image* input = layers.input;
-                      const int x = input ? layer->origin_x - input->origin_x : layer->origin_x;
-                      const int y = input ? layer->origin_y - input->origin_y : layer->origin_y;
-                      result->result_rect = {x, y, x + layer->width, y + layer->height};
-                      result->max_result_rect = result->result_rect;
-                      result->ref_width = layer->width;
-                      result->ref_height = layer->height;
+                    auto served = std::make_unique<ServedLayer>();
+                    served->asked = {index,     checkout_id, *request,
+                                     what_time, time_step,   time_scale};
+                    Serve(render, *served);
+                    if (served->layer) {
+                      result->result_rect = served->rect;
+                      result->max_result_rect = served->rect;
+                      result->ref_width = served->layer->width;
+                      result->ref_height = served->layer->height;
                     }
                     result->par = {1, 1};
+                    render.checkouts.push_back(std::move(served));
                     return PF_Err_NONE;
                   });
+}
+
+// The part of the layer a checkout was served, as a view into the layer's own pixels.
+PF_LayerDef ServedView(const ServedLayer& served) {
+  PF_LayerDef view = const_cast<Image*>(served.layer)->View();
+  const int x = served.rect.left + served.frame_x;
+  const int y = served.rect.top + served.frame_y;
+  view.width = served.rect.right - served.rect.left;
+  view.height = served.rect.bottom - served.rect.top;
+  if (view.data && view.width > 0 && view.height > 0)
+    view.data = static_cast<uint8_t*>(view.data) + static_cast<size_t>(y) * view.rowbytes +
+                static_cast<size_t>(x) * served.layer->PixelBytes();
+  view.extent_hint = {0, 0, view.width, view.height};
+  view.origin_x += x;
+  view.origin_y += y;
+  return view;
 }
 
 PF_Err CheckoutLayerPixels(PF_ProgPtr, A_long checkout_id, PF_EffectWorld** pixels) {
@@ -130,14 +174,12 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr, A_long checkout_id, PF_EffectWorld** pixe
                   [&](CommandScope& scope) -> PF_Err {
                     *pixels = nullptr;
                     RenderState& render = *scope.render;
-                    const Image* layer = nullptr;
-                    if (checkout_id == kInputCheckoutId)
-                      layer = render.layers.input;
-                    else if (checkout_id == kMapCheckoutId)
-                      layer = render.layers.map;
-                    else
-                      return PF_Err_BAD_CALLBACK_PARAM;
-                    if (layer) *pixels = HandOut(render, *layer);
+                    // Only what the pre-render asked for can be checked out.
+                    const ServedLayer* served = FindCheckout(render, checkout_id);
+                    if (!served) return PF_Err_BAD_CALLBACK_PARAM;
+                    if (!served->layer) return PF_Err_NONE;
+                    *pixels = HandOut(render, ServedView(*served));
+                    if (scope.trace) scope.trace->DamageLayer(checkout_id, **pixels);
                     return PF_Err_NONE;
                   });
 }
@@ -150,7 +192,7 @@ PF_Err CheckinLayerPixels(PF_ProgPtr, A_long) {
 PF_Err CheckoutOutput(PF_ProgPtr, PF_EffectWorld** output) {
   return Callback({.name = "checkout_output"}, Within::kRender, Given(output),
                   [&](CommandScope& scope) {
-                    *output = HandOut(*scope.render, *scope.render->output);
+                    *output = HandOut(*scope.render, scope.render->output->View());
                     return PF_Err_NONE;
                   });
 }
@@ -204,20 +246,30 @@ RenderResult Host::Render(const RenderJob& job) {
   RenderResult result;
   RenderState state;
   state.job = &job;
-  PrepareLayers(job, state.layers);
 
   // Without an input layer (a test of the effect's handling of a missing layer) the request is
   // empty and the output size must come from the job.
-  const Image* input = state.layers.input;
+  const Image* input = LayerAt(job, 0, job.timing.current_time);
+  if (input) {
+    state.frame_origin_x = ScaledOrigin(input->origin_x, job.timing.downsample_x);
+    state.frame_origin_y = ScaledOrigin(input->origin_y, job.timing.downsample_y);
+  }
   PF_PreRenderInput pre_input{};
-  if (input) pre_input.output_request.rect = {0, 0, input->width, input->height};
-  pre_input.output_request.channel_mask = 0xF;
+  if (job.request) {
+    pre_input.output_request = *job.request;
+  } else {
+    if (input)
+      pre_input.output_request.rect = {0, 0, Scaled(input->width, job.timing.downsample_x),
+                                       Scaled(input->height, job.timing.downsample_y)};
+    pre_input.output_request.channel_mask = 0xF;
+  }
   pre_input.bitdepth = static_cast<A_short>(job.bpc);
   PF_PreRenderOutput pre_output{};
   PF_PreRenderExtra pre_extra{&pre_input, &pre_output, &pre_render_callbacks};
   result.pre_render_err = SendJob(PF_Cmd_SMART_PRE_RENDER, &pre_extra, job.timing, &state);
   result.result_rect = pre_output.result_rect;
   result.max_result_rect = pre_output.max_result_rect;
+  for (const auto& served : state.checkouts) result.checkouts.push_back(served->asked);
   if (result.pre_render_err) {
     result.err = result.pre_render_err;
     return result;
