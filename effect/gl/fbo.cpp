@@ -47,6 +47,58 @@ PX_FBO WholeOrNothing(PX_FBO target) {
   return target;
 }
 
+// The pixel-store state of one transfer direction, set for a tightly described host buffer for
+// the transfer and put back afterwards: the host's rows go to or from client memory whatever
+// the caller (or another plug-in sharing the context) had set.
+class TransferState {
+ public:
+  enum Direction { kUnpack, kPack };
+  TransferState(Direction direction, GLint row_length) : names_(kNames[direction]) {
+    for (int i = 0; i < kCount; ++i) glGetIntegerv(names_.query[i], &saved_[i]);
+    glBindBuffer(names_.buffer, 0);
+    glPixelStorei(names_.row_length, row_length);
+    glPixelStorei(names_.skip_pixels, 0);
+    glPixelStorei(names_.skip_rows, 0);
+    // Rows are a whole number of 4- or 16-byte pixels apart, so an alignment of 4 never pads
+    // them; a larger one would.
+    glPixelStorei(names_.alignment, 4);
+  }
+  ~TransferState() {
+    glPixelStorei(names_.row_length, saved_[0]);
+    glPixelStorei(names_.skip_pixels, saved_[1]);
+    glPixelStorei(names_.skip_rows, saved_[2]);
+    glPixelStorei(names_.alignment, saved_[3]);
+    glBindBuffer(names_.buffer, static_cast<GLuint>(saved_[4]));
+  }
+  TransferState(const TransferState&) = delete;
+  TransferState& operator=(const TransferState&) = delete;
+
+ private:
+  static constexpr int kCount = 5;
+  struct Names {
+    GLenum row_length, skip_pixels, skip_rows, alignment, buffer;
+    GLenum query[kCount];
+  };
+  static constexpr Names kNames[2] = {
+      {GL_UNPACK_ROW_LENGTH,
+       GL_UNPACK_SKIP_PIXELS,
+       GL_UNPACK_SKIP_ROWS,
+       GL_UNPACK_ALIGNMENT,
+       GL_PIXEL_UNPACK_BUFFER,
+       {GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_PIXELS, GL_UNPACK_SKIP_ROWS, GL_UNPACK_ALIGNMENT,
+        GL_PIXEL_UNPACK_BUFFER_BINDING}},
+      {GL_PACK_ROW_LENGTH,
+       GL_PACK_SKIP_PIXELS,
+       GL_PACK_SKIP_ROWS,
+       GL_PACK_ALIGNMENT,
+       GL_PIXEL_PACK_BUFFER,
+       {GL_PACK_ROW_LENGTH, GL_PACK_SKIP_PIXELS, GL_PACK_SKIP_ROWS, GL_PACK_ALIGNMENT,
+        GL_PIXEL_PACK_BUFFER_BINDING}},
+  };
+  const Names& names_;
+  GLint saved_[kCount] = {};
+};
+
 }  // namespace
 
 namespace FBOHelper {
@@ -92,14 +144,17 @@ PX_FBO CreateTextureFBO(uint32_t width, uint32_t height, int wrap, int filter, i
   PX_FBO result{};
   result.color = CreateTextureRenderBuffer(width, height, internal_format, wrap, filter);
   result.fbo = CreateFBO(result.color);
-  if (result.fbo != 0) {
-    // CreateFBO leaves the new framebuffer bound.
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  }
+  ClearToTransparent(result);
   return result;
+}
+
+void ClearToTransparent(const PX_FBO& fbo) {
+  if (fbo.fbo == 0) return;
+  glBindFramebuffer(GL_FRAMEBUFFER, fbo.fbo);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 PX_FBO CreateUnclearedTextureFBO(uint32_t width, uint32_t height, int wrap, int filter,
@@ -159,42 +214,33 @@ void FBOtoEffectWorld(PX_FBO& fbo, PF_LayerDef* buffer, int bits_per_channel,
                       uint32_t read_buffer) {
   if (!UsableBuffer("FBOtoEffectWorld()", buffer, bits_per_channel)) return;
   glFinish();
-  // The read goes to client memory, never into a pixel-pack buffer.
-  glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
   glBindFramebuffer(GL_FRAMEBUFFER, fbo.fbo);
   glReadBuffer(read_buffer);
-
-  const int pixel = PixelSize(bits_per_channel);
-  // Rows are a whole number of 4- or 16-byte pixels apart, so an alignment of 4 never pads
-  // them; a caller's larger alignment would.
-  GLint alignment = 4;
-  glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
-  glPixelStorei(GL_PACK_ALIGNMENT, 4);
-  glPixelStorei(GL_PACK_ROW_LENGTH, buffer->rowbytes / pixel);
-  glReadPixels(0, 0, buffer->width, buffer->height, GL_RGBA,
-               bits_per_channel == 32 ? GL_FLOAT : GL_UNSIGNED_BYTE, buffer->data);
-  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-  glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+  {
+    // The read goes to client memory, never into a pixel-pack buffer.
+    TransferState pack(TransferState::kPack, buffer->rowbytes / PixelSize(bits_per_channel));
+    glReadPixels(0, 0, buffer->width, buffer->height, GL_RGBA,
+                 bits_per_channel == 32 ? GL_FLOAT : GL_UNSIGNED_BYTE, buffer->data);
+  }
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 }  // namespace FBOHelper
 
-void UploadToTexture(uint32_t texture, PF_LayerDef* buffer, int bits_per_channel) {
+bool UploadToTexture(uint32_t texture, PF_LayerDef* buffer, int bits_per_channel) {
   if (texture == 0) {
     std::cout << "VRNX: UploadToTexture() called without valid texture" << std::endl;
   }
-  if (!UsableBuffer("UploadToTexture()", buffer, bits_per_channel)) return;
+  if (!UsableBuffer("UploadToTexture()", buffer, bits_per_channel)) return false;
 
-  const int pixel = PixelSize(bits_per_channel);
-  GLint alignment = 4;
-  glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
   glBindTexture(GL_TEXTURE_2D, texture);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-  glPixelStorei(GL_UNPACK_ROW_LENGTH, buffer->rowbytes / pixel);
-  glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, buffer->width, buffer->height, GL_RGBA,
-                  bits_per_channel == 32 ? GL_FLOAT : GL_UNSIGNED_BYTE, buffer->data);
+  {
+    // The data pointer is client memory: with a pixel-unpack buffer bound it would be taken for
+    // an offset into that buffer.
+    TransferState unpack(TransferState::kUnpack, buffer->rowbytes / PixelSize(bits_per_channel));
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, buffer->width, buffer->height, GL_RGBA,
+                    bits_per_channel == 32 ? GL_FLOAT : GL_UNSIGNED_BYTE, buffer->data);
+  }
   glBindTexture(GL_TEXTURE_2D, 0);
-  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+  return true;
 }

@@ -55,6 +55,10 @@ PX_FBO CreateClearedTextureFBO(uint32_t width, uint32_t height, int wrap, int fi
 // The name of an incomplete framebuffer status; empty for a status it does not know.
 const char* getFrameBufferError(uint32_t status);
 
+// Clears the record's framebuffer to transparent black, all four channels; leaves framebuffer 0
+// bound. A record without a framebuffer is left alone.
+void ClearToTransparent(const PX_FBO& fbo);
+
 // Deletes the record's texture and framebuffer, those that exist, and zeroes their names; twice
 // is harmless. Null: nothing.
 void DeleteGenericFBO(PX_FBO* fbo);
@@ -62,7 +66,8 @@ void DeleteGenericFBO(PX_FBO* fbo);
 // Reads the record's framebuffer from `read_buffer` into the host buffer: width × height pixels
 // from (0, 0), framebuffer row 0 into the host's first row, at 8 (clamped bytes) or 32 (floats)
 // bits per channel. A null or unusable buffer, or another depth, is refused with a line on
-// standard output. Leaves framebuffer 0 bound.
+// standard output. Leaves framebuffer 0 bound, and the pixel-pack state (row length, skips,
+// alignment, bound pixel-pack buffer) as the caller had it.
 void FBOtoEffectWorld(PX_FBO& fbo, PF_LayerDef* buffer, int bits_per_channel, uint32_t read_buffer);
 
 }  // namespace FBOHelper
@@ -70,5 +75,7 @@ void FBOtoEffectWorld(PX_FBO& fbo, PF_LayerDef* buffer, int bits_per_channel, ui
 // Copies the host buffer's width × height pixels into `texture` from (0, 0), the host's first row
 // into texture row 0, channels unchanged (so the texture holds alpha, red, green, blue). Depths
 // other than 8 and 32 bits per channel, and null or unusable buffers, are refused with a line on
-// standard output.
-void UploadToTexture(uint32_t texture, PF_LayerDef* buffer, int bits_per_channel);
+// standard output. Returns whether the texels were replaced: a refused buffer leaves the texture
+// as it was, which for a new texture is undefined memory. The pixel-unpack state (row length,
+// skips, alignment, bound pixel-unpack buffer) is put back as the caller had it.
+bool UploadToTexture(uint32_t texture, PF_LayerDef* buffer, int bits_per_channel);

@@ -74,13 +74,19 @@ void Draw(Pass& pass, PX_FBO* target, uint32_t program) {
   RenderQuad(target, program, pass.uniforms, 0, kNoRect, false);
 }
 
+// An upload target starts as whatever memory the driver gave it, which on a GPU can hold another
+// process's pixels; a buffer the upload refuses leaves it reading as transparent black instead.
+void Upload(const PX_FBO& target, PF_LayerDef* buffer, int bpc) {
+  if (!UploadToTexture(target.color.id, buffer, bpc)) FBOHelper::ClearToTransparent(target);
+}
+
 // The input from ARGB to straight RGBA, values untouched. The upload is deleted once read.
 bool UploadInput(Pass& pass) {
   Targets& t = pass.t;
   t.upload = MakeTarget(pass.plan.upload);
   t.input = MakeTarget(pass.plan.input);
   if (!Made(t.upload) || !Made(t.input)) return false;
-  UploadToTexture(t.upload.color.id, pass.p.inputWorld, pass.p.bpc);
+  Upload(t.upload, pass.p.inputWorld, pass.p.bpc);
   pass.uniforms["videoTexture"] = TEX2D(t.upload.color.id);
   pass.uniforms["xform"] = MAT44(pass.p.identityMatrix);
   pass.uniforms["mapInputMixF"] = VEC(0.0f);
@@ -102,7 +108,7 @@ bool PlaceMap(Pass& pass) {
   if (!plan.placesMap) return true;
   t.mapUpload = MakeTarget(plan.mapUpload);
   if (!Made(t.mapUpload)) return false;
-  UploadToTexture(t.mapUpload.color.id, pass.p.mapWorld, pass.p.bpc);
+  Upload(t.mapUpload, pass.p.mapWorld, pass.p.bpc);
   pass.uniforms["videoTexture"] = TEX2D(t.mapUpload.color.id);
   pass.uniforms["videoTexture2"] = TEX2D(t.input.color.id);
   pass.uniforms["mapInputMixF"] = VEC(pass.p.mapInputMix);
