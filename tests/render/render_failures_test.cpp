@@ -2,6 +2,7 @@
 // into the test, so that the messages reaching the effect's (silent) sink can be observed.
 #include <epoxy/gl.h>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "cgl.h"
 #include "gl/context.h"
 #include "gl/program.h"
+#include "hostkit/checkout_ids.h"
 #include "params/message_observer.h"
 #include "render/render_support.h"
 #include "support/effect_main.h"
@@ -228,6 +230,82 @@ TEST_F(RenderFailureTest, AntiAliasingFallsBackToTheLargestFactorThatFits) {
 TEST_F(RenderFailureTest, AFallbackToOnePassEqualsNoAntiAliasing) {
   ExpectSameAtBothFactors([](GLint limit) { return limit / 2 + 1; }, kAntiAliasingNone,
                           kAntiAliasing2x);
+}
+
+// Counts the clears the effect issues, by taking the place of the GL entry point it calls through.
+// The entry point must have been resolved already (by a render that clears), or the resolver
+// would put the real one back on the first call.
+class ClearCounter {
+ public:
+  ClearCounter() {
+    original_ = epoxy_glClear;
+    count_ = 0;
+    epoxy_glClear = &Count;
+  }
+  ~ClearCounter() { epoxy_glClear = original_; }
+  ClearCounter(const ClearCounter&) = delete;
+  ClearCounter& operator=(const ClearCounter&) = delete;
+  int Take() { return count_.exchange(0); }
+
+ private:
+  static void EPOXY_CALLSPEC Count(GLbitfield mask) {
+    ++count_;
+    original_(mask);
+  }
+  static inline std::atomic<int> count_{0};
+  static inline decltype(epoxy_glClear) original_ = nullptr;
+};
+
+// A buffer the upload refuses must not let the driver's leftover memory through: its target reads
+// as transparent black, as a layer of no pixels would. New texture memory reads as zero on a
+// software renderer whatever the effect does, so the test also sees that the clear is issued,
+// once, and only when the upload did not happen.
+TEST_F(RenderFailureTest, ARefusedUploadReadsAsTransparentBlack) {
+  const vhost::Image bright = rtest::Uniform(16, 12, 32, 1, 1, 1, 1);
+  const vhost::Image transparent = rtest::Uniform(16, 12, 32, 0, 0, 0, 0);
+  Set(PARAM_CHANNEL, kChannelRed);
+  Set(PARAM_TRANSLATE_X, 25);
+  const vhost::RenderResult without_input = Render(transparent, &bright);
+  const vhost::RenderResult without_map = Render(bright, &transparent);
+  ASSERT_FALSE(rtest::SamePixels(without_input.output, without_map.output));
+
+  const struct {
+    const char* what;
+    vhost::Probe::Damage damage;
+  } kRefused[] = {
+      {"null data", [](PF_EffectWorld& w) { w.data = nullptr; }},
+      {"rowbytes not whole pixels", [](PF_EffectWorld& w) { w.rowbytes += 1; }},
+      {"rowbytes shorter than a row", [](PF_EffectWorld& w) { w.rowbytes = (w.width - 1) * 16; }},
+  };
+  ClearCounter clears;
+  ASSERT_EQ(Render(bright, &bright).err, PF_Err_NONE);
+  const int clears_of_a_render = clears.Take();
+  for (const auto& refused : kRefused) {
+    for (const A_long layer : {kInputCheckoutId, kMapCheckoutId}) {
+      probe().DamageLayer(layer, refused.damage);
+      const vhost::RenderResult r = Render(bright, &bright);
+      probe().ClearFaults();
+      ASSERT_EQ(r.err, PF_Err_NONE);
+      EXPECT_EQ(clears.Take(), clears_of_a_render + 1)
+          << refused.what << (layer == kInputCheckoutId ? " (input)" : " (map)");
+      const vhost::Image& expected =
+          layer == kInputCheckoutId ? without_input.output : without_map.output;
+      EXPECT_TRUE(rtest::SamePixels(r.output, expected))
+          << refused.what << (layer == kInputCheckoutId ? " (input)" : " (map)");
+    }
+  }
+
+  // A depth the effect does not declare refuses the read-back too: the output keeps its clear.
+  const vhost::Image input8 = rtest::Pattern(16, 12, 8);
+  vhost::RenderJob job;
+  job.timing = DefaultTiming();
+  job.bpc = 16;
+  job.input = &input8;
+  const vhost::RenderResult r = host().Render(job);
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  EXPECT_FALSE(vhost::IsUnwritten(r.output));
+  EXPECT_TRUE(testimg::IsCleared(r.output));
+  TakeMessages();
 }
 
 TEST_F(RenderFailureTest, EmptyLayersNeitherCrashNorDivideByZero) {
