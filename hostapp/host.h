@@ -39,8 +39,9 @@ struct Timing {
   PF_RationalScale downsample_y{1, 1};
 };
 
-// A layer over time: its picture at a time of the command's time scale, or null for none there.
-using LayerOverTime = std::function<const Image*(A_long time)>;
+// A layer over time: its picture at `time` ÷ `time_scale` seconds, or null for no layer there.
+// The host keeps the picture for as long as the render that asked for it runs.
+using LayerOverTime = std::function<std::shared_ptr<const Image>(A_long time, A_u_long time_scale)>;
 
 // A render request and what the host returns from it.
 struct RenderJob {

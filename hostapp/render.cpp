@@ -54,10 +54,13 @@ bool FullResolution(const Timing& t) {
 }
 
 // The picture of a layer parameter at a time: index 0 is the layer the effect is applied to,
-// index 1 the "Map Layer". Null: no layer.
-const Image* LayerAt(const RenderJob& job, PF_ParamIndex index, A_long time) {
-  if (index == 0) return job.input_at ? job.input_at(time) : job.input;
-  return job.map_at ? job.map_at(time) : job.map;
+// index 1 the "Map Layer". Null: no layer. A layer over time hands its picture to `held`.
+const Image* LayerAt(const RenderJob& job, PF_ParamIndex index, A_long time, A_u_long time_scale,
+                     std::shared_ptr<const Image>* held) {
+  const LayerOverTime& over_time = index == 0 ? job.input_at : job.map_at;
+  if (!over_time) return index == 0 ? job.input : job.map;
+  *held = over_time(time, time_scale);
+  return held->get();
 }
 
 int ScaledOrigin(int origin, const PF_RationalScale& s) {
@@ -78,10 +81,11 @@ PF_LRect Intersection(const PF_LRect& a, const PF_LRect& b) {
 // the layer at the time asked, at the command's resolution, within the rectangle asked.
 struct ServedLayer {
   LayerCheckout asked;
-  const Image* layer = nullptr;  // null: the parameter names no layer
-  Image scaled;                  // the layer at the command's resolution, when not full
-  PF_LRect rect{};               // the part served, in the input frame's coordinates
-  int frame_x = 0, frame_y = 0;  // where that frame's origin lies in the layer's own pixels
+  const Image* layer = nullptr;       // null: the parameter names no layer
+  std::shared_ptr<const Image> held;  // the picture of a layer over time
+  Image scaled;                       // the layer at the command's resolution, when not full
+  PF_LRect rect{};                    // the part served, in the input frame's coordinates
+  int frame_x = 0, frame_y = 0;       // where that frame's origin lies in the layer's own pixels
 };
 
 // Per-render state shared by the two commands of one job.
@@ -112,7 +116,8 @@ ServedLayer* FindCheckout(RenderState& render, A_long checkout_id) {
 // Resolves what a checkout asked for into the layer and the part of it that will be served.
 void Serve(const RenderState& render, ServedLayer& served) {
   const RenderJob& job = *render.job;
-  served.layer = LayerAt(job, served.asked.index, served.asked.time);
+  served.layer =
+      LayerAt(job, served.asked.index, served.asked.time, served.asked.time_scale, &served.held);
   if (!served.layer) return;
   if (!FullResolution(job.timing)) {
     served.scaled = Downsample(*served.layer, job.timing);
@@ -249,7 +254,8 @@ RenderResult Host::Render(const RenderJob& job) {
 
   // Without an input layer (a test of the effect's handling of a missing layer) the request is
   // empty and the output size must come from the job.
-  const Image* input = LayerAt(job, 0, job.timing.current_time);
+  std::shared_ptr<const Image> held_input;
+  const Image* input = LayerAt(job, 0, job.timing.current_time, job.timing.time_scale, &held_input);
   if (input) {
     state.frame_origin_x = ScaledOrigin(input->origin_x, job.timing.downsample_x);
     state.frame_origin_y = ScaledOrigin(input->origin_y, job.timing.downsample_y);
