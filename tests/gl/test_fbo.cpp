@@ -1,5 +1,7 @@
 #include <cstdint>
+#include <ostream>
 #include <regex>
+#include <vector>
 
 #include "gl_test_support.h"
 
@@ -170,6 +172,140 @@ TEST_F(GLTest, PaddedEightBitRowsRoundTripWithoutShear) {
     }
   }
   FBOHelper::DeleteGenericFBO(&target);
+}
+
+// The pixel-store state of one transfer direction, as glGetIntegerv reports it.
+struct PixelStore {
+  GLint row_length, skip_pixels, skip_rows, alignment, buffer;
+  bool operator==(const PixelStore&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const PixelStore& s) {
+  return out << "row length " << s.row_length << ", skip pixels " << s.skip_pixels << ", skip rows "
+             << s.skip_rows << ", alignment " << s.alignment << ", buffer " << s.buffer;
+}
+
+struct PixelStoreNames {
+  GLenum row_length, skip_pixels, skip_rows, alignment, buffer, buffer_binding;
+};
+constexpr PixelStoreNames kUnpack = {GL_UNPACK_ROW_LENGTH,   GL_UNPACK_SKIP_PIXELS,
+                                     GL_UNPACK_SKIP_ROWS,    GL_UNPACK_ALIGNMENT,
+                                     GL_PIXEL_UNPACK_BUFFER, GL_PIXEL_UNPACK_BUFFER_BINDING};
+constexpr PixelStoreNames kPack = {GL_PACK_ROW_LENGTH,   GL_PACK_SKIP_PIXELS,
+                                   GL_PACK_SKIP_ROWS,    GL_PACK_ALIGNMENT,
+                                   GL_PIXEL_PACK_BUFFER, GL_PIXEL_PACK_BUFFER_BINDING};
+
+void SetPixelStore(const PixelStoreNames& names, const PixelStore& s) {
+  glPixelStorei(names.row_length, s.row_length);
+  glPixelStorei(names.skip_pixels, s.skip_pixels);
+  glPixelStorei(names.skip_rows, s.skip_rows);
+  glPixelStorei(names.alignment, s.alignment);
+  glBindBuffer(names.buffer, static_cast<GLuint>(s.buffer));
+}
+
+PixelStore GetPixelStore(const PixelStoreNames& names) {
+  PixelStore s{-1, -1, -1, -1, -1};
+  glGetIntegerv(names.row_length, &s.row_length);
+  glGetIntegerv(names.skip_pixels, &s.skip_pixels);
+  glGetIntegerv(names.skip_rows, &s.skip_rows);
+  glGetIntegerv(names.alignment, &s.alignment);
+  glGetIntegerv(names.buffer_binding, &s.buffer);
+  return s;
+}
+
+// Whatever pixel-store state the caller (or another plug-in in the same context) left, the
+// host's padded rows go to and from client memory at (0, 0) unsheared, and the caller gets its
+// state back: with pixel buffers bound the data pointers would be offsets into them, with the
+// caller's row length and skips the rows would be sheared and shifted, and with alignment 8 the
+// 28-byte rows would be padded to 32.
+TEST_F(GLTest, TransfersUseTheHostRowsAndGiveBackTheCallersPixelStore) {
+  constexpr int kWidth = 5;
+  constexpr int kHeight = 3;
+  constexpr int kTarget = 8;
+  // Rows past the buffer's height, there for a transfer that honours the caller's skips to land
+  // in (and be seen to spoil) instead of running off the allocation.
+  constexpr int kSpareRows = 3;
+  constexpr GLsizeiptr kBufferBytes = 4096;
+  constexpr uint8_t kBufferFill = 0x5A;
+  const std::vector<uint8_t> buffer_fill(kBufferBytes, kBufferFill);
+  const PixelStore defaults = {0, 0, 0, 4, 0};
+
+  for (const bool odd : {false, true}) {
+    SCOPED_TRACE(odd ? "odd caller state" : "default caller state");
+    HostBuffer<uint8_t> source(kWidth, kHeight + kSpareRows, 2, 0xAB);
+    source.def.height = kHeight;
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        for (int c = 0; c < 4; ++c)
+          source.Pixel(x, y)[c] = static_cast<uint8_t>(y * 70 + x * 11 + c + 1);
+      }
+    }
+    PX_FBO target = MakeTarget(kTarget, kTarget);
+
+    GLuint buffers[2] = {0, 0};
+    PixelStore unpack = defaults;
+    PixelStore pack = defaults;
+    if (odd) {
+      glGenBuffers(2, buffers);
+      glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffers[0]);
+      glBufferData(GL_PIXEL_UNPACK_BUFFER, kBufferBytes, buffer_fill.data(), GL_STREAM_DRAW);
+      glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[1]);
+      glBufferData(GL_PIXEL_PACK_BUFFER, kBufferBytes, buffer_fill.data(), GL_STREAM_READ);
+      unpack = {3, 1, 2, 8, static_cast<GLint>(buffers[0])};
+      pack = {3, 1, 2, 8, static_cast<GLint>(buffers[1])};
+    }
+    SetPixelStore(kUnpack, unpack);
+    SetPixelStore(kPack, pack);
+    ASSERT_EQ(GetPixelStore(kUnpack), unpack);
+    ASSERT_EQ(GetPixelStore(kPack), pack);
+
+    EXPECT_TRUE(UploadToTexture(target.color.id, &source.def, 8));
+    EXPECT_EQ(GetPixelStore(kUnpack), unpack) << "after the upload";
+    EXPECT_EQ(GetPixelStore(kPack), pack) << "after the upload";
+    GLint bound = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(bound, 0) << "texture after the upload";
+
+    HostBuffer<uint8_t> back(kWidth, kHeight + kSpareRows, 2, 0xCD);
+    back.def.height = kHeight;
+    FBOHelper::FBOtoEffectWorld(target, &back.def, 8, GL_COLOR_ATTACHMENT0);
+    EXPECT_EQ(GetPixelStore(kPack), pack) << "after the read-back";
+    EXPECT_EQ(GetPixelStore(kUnpack), unpack) << "after the read-back";
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+    EXPECT_EQ(bound, 0) << "framebuffer after the read-back";
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+    for (int y = 0; y < kHeight + kSpareRows; ++y) {
+      for (int x = 0; x < back.row_pixels; ++x) {
+        for (int c = 0; c < 4; ++c) {
+          const int expected = x < kWidth && y < kHeight ? source.Pixel(x, y)[c] : 0xCD;
+          EXPECT_EQ(back.Pixel(x, y)[c], expected) << x << "," << y << " channel " << c;
+        }
+      }
+    }
+    if (odd) {
+      std::vector<uint8_t> held(kBufferBytes, 0);
+      glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[1]);
+      glGetBufferSubData(GL_PIXEL_PACK_BUFFER, 0, kBufferBytes, held.data());
+      EXPECT_EQ(held, buffer_fill) << "the read-back went into the caller's pixel-pack buffer";
+    }
+
+    // The texture, read with the default state: the source at (0, 0) and nothing elsewhere.
+    SetPixelStore(kUnpack, defaults);
+    SetPixelStore(kPack, defaults);
+    glDeleteBuffers(2, buffers);
+    HostBuffer<float> whole = ReadTarget(target);
+    for (int y = 0; y < kTarget; ++y) {
+      for (int x = 0; x < kTarget; ++x) {
+        for (int c = 0; c < 4; ++c) {
+          const bool inside = x < kWidth && y < kHeight;
+          const float expected = inside ? source.Pixel(x, y)[c] / 255.0f : 0.0f;
+          EXPECT_NEAR(whole.Pixel(x, y)[c], expected, 1e-6f) << x << "," << y << " channel " << c;
+        }
+      }
+    }
+    FBOHelper::DeleteGenericFBO(&target);
+  }
 }
 
 TEST_F(GLTest, PaddedFloatRowsRoundTripUnclamped) {
