@@ -26,15 +26,39 @@ CLI::Option* AddText(CLI::App* app, const std::string& flags, std::optional<std:
 
 void AddRenderOptions(CLI::App* render, RenderArgs* args) {
   AddText(render, "INPUT", &args->input,
-          "the image to apply the effect to (PNG, JPEG, TIFF, EXR); may come from the project",
-          "IMAGE");
+          "what to apply the effect to: an image (PNG, JPEG, TIFF, EXR), an image sequence "
+          "(in.####.exr or in.%04d.exr) or a movie (MOV, MP4, MKV, ...); may come from the "
+          "project",
+          "FOOTAGE");
   AddText(render, "-o,--output", &args->output,
-          "the image to write; its extension picks the format; with --frames it holds #### or "
-          "%04d for the frame number",
+          "the image or movie to write; its extension picks the format (.mov ProRes 4444, .mp4 "
+          "H.264, .mkv lossless FFV1, or an image format); an image sequence holds #### or %04d "
+          "for the frame number; may come from the project",
           "OUTPUT");
-  AddText(render, "-m,--map", &args->map, "the \"Map Layer\" image; none by default", "FILE");
+  AddText(render, "-m,--map", &args->map,
+          "the \"Map Layer\": an image, an image sequence or a movie; none by default", "FOOTAGE");
   AddText(render, "--map-offset", &args->map_offset,
           "the map layer's origin relative to the input, in pixels (default 0,0)", "X,Y");
+  AddText(render, "--input-start", &args->input_start,
+          "the frame at which the input's first frame shows (default: a sequence's own first "
+          "number, a movie's 0)",
+          "N");
+  AddText(render, "--map-start", &args->map_start, "the same for the map layer", "N");
+  AddText(render, "--input-outside", &args->input_outside,
+          "what the input shows outside its frames: hold the nearest (default), loop, or "
+          "transparent",
+          "hold|loop|transparent");
+  AddText(render, "--map-outside", &args->map_outside, "the same for the map layer",
+          "hold|loop|transparent");
+  AddText(render, "--missing", &args->missing,
+          "a frame missing inside an image sequence: refuse the render (default) or hold the "
+          "nearest existing frame",
+          "refuse|hold");
+  AddText(render, "--codec", &args->codec,
+          "the encoder of a movie output (default by extension: prores_ks, libx264, ffv1)", "NAME");
+  AddText(render, "--crf", &args->crf, "constant rate factor of a movie output (default 18)", "N");
+  AddText(render, "--bitrate", &args->bitrate,
+          "bit rate of a movie output instead of a rate factor, e.g. 20M", "RATE");
   render
       ->add_option("-s,--set", args->sets,
                    "set a control by its label (\"Translate X\") or identifier "
@@ -44,9 +68,12 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
       ->type_name("NAME=VALUE")
       ->allow_extra_args(false);
   AddText(render, "-p,--project", &args->project,
-          "a JSON project: input, map, fps, frames, depth and control values or keyframes", "FILE");
+          "a JSON project: input, map, output, fps, frames, depth and control values or keyframes",
+          "FILE");
   AddText(render, "-d,--depth", &args->depth,
-          "bits per channel of the render (default: 32 for float images, else 8)", "8|32");
+          "bits per channel of the render (default: 8 for 8-bit footage, 32 when the input or the "
+          "map is deeper: 16-bit images, 10-bit video, half or float)",
+          "8|32");
   AddText(render, "--downsample", &args->downsample,
           "render at 1/N resolution, as a host's draft mode does (1 to " +
               std::to_string(kMaxDownsample) + ")",
@@ -54,10 +81,14 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
   AddText(render, "-f,--frames", &args->frames,
           "render frames A to B (0 to " + std::to_string(kMaxFrame) + ", at most " +
               std::to_string(kMaxFrameCount) +
-              " frames); OUTPUT then holds #### or %04d for the frame number; a single frame "
-              "N may be written to a plain OUTPUT",
+              " frames; default: a sequence's or a movie's own frames, else 0); an image OUTPUT "
+              "then holds #### or %04d for the frame number; a single frame N may be written to "
+              "a plain OUTPUT",
           "A-B");
-  AddText(render, "--fps", &args->fps, "frames per second (default 24)", "F");
+  AddText(render, "--fps", &args->fps,
+          "frames per second: 24, 23.976 or 24000/1001 (default: a movie input's own rate, "
+          "else 24)",
+          "F");
   AddText(render, "-j,--threads", &args->threads,
           "host render threads (default: the number of cores, at most " +
               std::to_string(kMaxThreads) + ")",
@@ -84,7 +115,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
   app.set_version_flag("--version", std::string("varnex ") + VARNEX_VERSION);
   app.require_subcommand(1);
 
-  CLI::App* render = app.add_subcommand("render", "render a still or a frame sequence");
+  CLI::App* render = app.add_subcommand("render", "render stills, image sequences and movies");
   AddRenderOptions(render, &out->render);
   CLI::App* controls =
       app.add_subcommand("controls",

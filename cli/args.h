@@ -16,7 +16,15 @@ struct RenderArgs {
   std::optional<std::string> output;
   std::optional<std::string> map;
   std::optional<std::string> map_offset;  // "X,Y"
-  std::vector<std::string> sets;          // "NAME=VALUE", in command-line order
+  std::optional<std::string> input_start;
+  std::optional<std::string> map_start;
+  std::optional<std::string> input_outside;  // hold, loop or transparent
+  std::optional<std::string> map_outside;
+  std::optional<std::string> missing;  // refuse or hold
+  std::optional<std::string> codec;
+  std::optional<std::string> crf;
+  std::optional<std::string> bitrate;
+  std::vector<std::string> sets;  // "NAME=VALUE", in command-line order
   std::optional<std::string> project;
   std::optional<std::string> depth;
   std::optional<std::string> downsample;

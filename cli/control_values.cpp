@@ -154,7 +154,7 @@ struct CheckedSetting {
 };
 
 CheckedSetting Check(const std::vector<ControlInfo>& controls, const ControlSetting& setting,
-                     double fps) {
+                     const FrameRate& fps) {
   const std::string where = setting.origin + ": ";
   try {
     const ControlInfo& c = FindControl(controls, setting.name);
@@ -242,7 +242,7 @@ ControlValue ParseControlValue(const ControlInfo& c, const std::string& text) {
 }
 
 void ApplyControlSettings(const std::vector<ControlInfo>& controls,
-                          const std::vector<ControlSetting>& settings, double fps,
+                          const std::vector<ControlSetting>& settings, const FrameRate& fps,
                           vhost::ControlStore* store) {
   std::vector<CheckedSetting> checked;
   for (const ControlSetting& setting : settings) checked.push_back(Check(controls, setting, fps));

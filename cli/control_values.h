@@ -11,6 +11,7 @@
 
 #include "cli/host_session.h"
 #include "cli/project.h"
+#include "cli/timing.h"
 
 namespace vcli {
 
@@ -31,7 +32,7 @@ ControlValue ParseControlValue(const ControlInfo& control, const std::string& te
 // constant value, or keyframes at frame / fps seconds. Throws InputError, leaving the controls
 // unchanged, when any setting is at fault.
 void ApplyControlSettings(const std::vector<ControlInfo>& controls,
-                          const std::vector<ControlSetting>& settings, double fps,
+                          const std::vector<ControlSetting>& settings, const FrameRate& fps,
                           vhost::ControlStore* store);
 
 }  // namespace vcli

@@ -1,23 +1,19 @@
-// Output names for frame sequences: a run of '#' ("out/f####.png") or a printf-style "%d" /
-// "%04d" in the file name stands for the frame number, zero-padded to the given width.
+// Output names for frame sequences; the parsing lives with the footage, which reads sequences
+// under the same names.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "hostapp/footage/frame_pattern.h"
+
 namespace vcli {
 
-struct FramePattern {
-  std::string prefix;  // everything before the placeholder, folders included
-  std::string suffix;  // everything after it
-  int width = 1;       // minimum digits
-};
+using vfoot::ExpandFramePattern;
+using vfoot::FramePattern;
 
-// The pattern in `path`, or nullopt when it has none. Throws InputError when the placeholder is
-// ambiguous (more than one) or sits in a folder name rather than the file name.
+// The pattern in the output name `path`, or nullopt when it has none. Throws InputError when the
+// placeholder is ambiguous (more than one) or sits in a folder name rather than the file name.
 std::optional<FramePattern> ParseFramePattern(const std::string& path);
-
-// The file name of one frame.
-std::string ExpandFramePattern(const FramePattern& pattern, int frame);
 
 }  // namespace vcli

@@ -1,4 +1,5 @@
-// Images in and out of the command, through OpenImageIO.
+// Images in and out of the command, through OpenImageIO. Reading is the footage's
+// (hostapp/footage/image_read.h); the command adds its error kinds and writing.
 //
 // The effect works in straight (unassociated) colour, so images are read and written that way:
 // formats that store straight alpha (PNG, TIFF, ...) are asked to keep it, formats that store
@@ -13,36 +14,21 @@
 #include <string>
 #include <vector>
 
+#include "hostapp/footage/image_read.h"
 #include "hostapp/host.h"
 
 namespace vcli {
 
-// Channel c (0 red, 1 green, 2 blue, 3 alpha) of a file's pixel is channel kHostChannel[c] of the
-// host's.
-inline constexpr int kHostChannel[4] = {1, 2, 3, 0};
+using vfoot::FromHostImage;
+using vfoot::kHostChannel;
+using vfoot::RgbaImage;
+using vfoot::ToHostImage;
 
-// Straight RGBA, 32-bit float per channel, rows top first, no padding.
-struct RgbaImage {
-  int width = 0;
-  int height = 0;
-  std::vector<float> pixels;  // width × height × 4
-  bool float_source = false;  // the file held floating-point samples
-
-  float* At(int x, int y) { return pixels.data() + (static_cast<size_t>(y) * width + x) * 4; }
-  const float* At(int x, int y) const {
-    return pixels.data() + (static_cast<size_t>(y) * width + x) * 4;
-  }
-};
-
-// Reads the first image of a file. `role` names it in messages ("input image", "map image").
-// Refuses, with an InputError and before allocating pixels, files it cannot open, images beyond
-// the limits of limits.h, and truncated or corrupt pixel data.
+// Reads the first image of a file as vfoot::ReadImage does, with the decoders' own complaints
+// silenced; every refusal is an InputError with the reader's one line.
 RgbaImage ReadImage(const std::string& path, const std::string& role);
 
-// The same, straight into a host buffer at `bpc` bits per channel; unset, at 32 for a file of
-// floating-point samples and 8 for others. The buffer's bpc says which. 8-bit samples of straight
-// colour bound for an 8-bit buffer are copied as they are, with the bytes the trip through float
-// would give.
+// The same into a host buffer, as vfoot::ReadHostImage.
 vhost::Image ReadHostImage(const std::string& path, const std::string& role, std::optional<int> bpc,
                            int origin_x = 0, int origin_y = 0);
 
@@ -68,9 +54,5 @@ void WriteImage(const std::string& path, const RgbaImage& image, const OutputFor
 // straight alpha is written without conversion.
 void WriteHostImage(const std::string& path, const vhost::Image& image, const OutputFormat& format,
                     int bpc);
-
-// Conversions to and from the host's ARGB buffers at 8 or 32 bits per channel.
-vhost::Image ToHostImage(const RgbaImage& image, int bpc, int origin_x = 0, int origin_y = 0);
-RgbaImage FromHostImage(const vhost::Image& image);
 
 }  // namespace vcli

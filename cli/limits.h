@@ -3,11 +3,15 @@
 // instead of exhausting memory or time.
 #pragma once
 
+#include <cstdint>
+
+#include "hostapp/footage/image_read.h"
+
 namespace vcli {
 
-// Largest image side and area accepted for the input, the map and the output.
-inline constexpr int kMaxImageSide = 16384;
-inline constexpr long long kMaxImagePixels = 1LL << 26;  // 64 Mpixels, e.g. 8192 x 8192
+// Largest image side and area accepted for the input, the map and the output: the footage's.
+using vfoot::kMaxImagePixels;
+using vfoot::kMaxImageSide;
 
 // Frame numbers run from 0 to kMaxFrame, and one render covers at most kMaxFrameCount frames.
 inline constexpr int kMaxFrame = 999999;
@@ -18,11 +22,16 @@ inline constexpr int kMaxFrameCount = 100000;
 inline constexpr double kMinFps = 0.01;
 inline constexpr double kMaxFps = 1000;
 inline constexpr int kTimeStep = 1000;
+// The largest denominator of a rate given as a ratio: a frame then lasts that many ticks, and
+// kMaxFrame of them still fit the host's signed 32-bit time.
+inline constexpr int kMaxFpsDenominator = 2000;
 
 inline constexpr int kMaxThreads = 256;
 inline constexpr int kMaxDownsample = 64;
 // A map layer may sit this far from the input in either direction.
 inline constexpr int kMaxMapOffset = 1 << 20;
+// A movie output's bits per second; beyond any codec's use.
+inline constexpr int64_t kMaxBitrate = 2000000000;
 // Keyframes may sit at frames within this distance of zero.
 inline constexpr double kMaxKeyframeFrame = 1e7;
 

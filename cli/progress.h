@@ -3,14 +3,15 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 
 namespace vcli {
 
 class Progress {
  public:
-  // Draws nothing unless `enabled` (the caller checks the terminal and --quiet).
-  Progress(int total, bool enabled);
+  // Draws nothing unless `enabled` (the caller checks the terminal and --quiet); draws on `to`.
+  Progress(int total, bool enabled, std::FILE* to = stderr);
   // Counts one finished frame and redraws; safe from several threads.
   void FrameDone();
   // Ends the line, if one was drawn.
@@ -20,6 +21,7 @@ class Progress {
   int total_;
   int done_ = 0;
   bool enabled_;
+  std::FILE* to_;
   bool drawn_ = false;
   std::chrono::steady_clock::time_point start_;
   std::mutex mutex_;

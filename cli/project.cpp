@@ -86,30 +86,49 @@ class ProjectReader {
     return setting;
   }
 
+  // A layer: a path, or {"path", "start", "outside"} and, for the map, "offset".
+  void Layer(const Json& v, const std::string& key, std::optional<std::string>* path,
+             LayerTiming* timing, std::optional<std::pair<int, int>>* offset) const {
+    if (!v.is_object()) {
+      *path = ResolvePath(v, key);
+      return;
+    }
+    for (const auto& [layer_key, layer_v] : v.items()) {
+      const std::string name = key + "." + layer_key;
+      if (layer_key == "path") {
+        *path = ResolvePath(layer_v, name);
+      } else if (layer_key == "start") {
+        timing->start = Int(layer_v, name);
+      } else if (layer_key == "outside") {
+        if (!layer_v.is_string()) Fail("\"" + name + "\" must be hold, loop or transparent");
+        timing->outside = layer_v.get<std::string>();
+      } else if (layer_key == "offset" && offset) {
+        *offset = IntPair(layer_v, name);
+      } else {
+        Fail("unknown key \"" + name + "\"");
+      }
+    }
+    if (!*path) Fail("\"" + key + "\" needs a \"path\"");
+  }
+
   Project Read(const Json& root) const {
     if (!root.is_object()) Fail("the top level must be a JSON object");
     Project project;
     project.path = path_;
     for (const auto& [key, v] : root.items()) {
       if (key == "input") {
-        project.input = ResolvePath(v, key);
+        Layer(v, key, &project.input, &project.input_timing, nullptr);
       } else if (key == "map") {
-        if (v.is_object()) {
-          for (const auto& [map_key, map_v] : v.items()) {
-            if (map_key == "path")
-              project.map = ResolvePath(map_v, "map.path");
-            else if (map_key == "offset")
-              project.map_offset = IntPair(map_v, "map.offset");
-            else
-              Fail("unknown key \"map." + map_key + "\"");
-          }
-          if (!project.map) Fail("\"map\" needs a \"path\"");
-        } else {
-          project.map = ResolvePath(v, key);
-        }
+        Layer(v, key, &project.map, &project.map_timing, &project.map_offset);
+      } else if (key == "output") {
+        project.output = ResolvePath(v, key);
       } else if (key == "fps") {
-        if (!v.is_number()) Fail("\"fps\" must be a number");
-        project.fps = v.get<double>();
+        if (v.is_number())
+          project.fps = v.dump();
+        else if (v.is_string())
+          project.fps = v.get<std::string>();
+        else
+          Fail("\"fps\" must be a number or a ratio such as \"24000/1001\"");
       } else if (key == "frames") {
         project.frames = IntPair(v, key);
       } else if (key == "depth") {

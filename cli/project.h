@@ -1,10 +1,12 @@
 // Project files: a JSON record of everything a render needs besides the output name.
 //
-//   {"input": "in.png", "map": {"path": "map.png", "offset": [x, y]}, "fps": 24,
-//    "frames": [first, last], "depth": 8,
+//   {"input": {"path": "in.####.exr", "start": 1001, "outside": "hold"},
+//    "map": {"path": "map.mov", "offset": [x, y], "start": 0, "outside": "loop"},
+//    "output": "out.####.exr", "fps": "24000/1001", "frames": [first, last], "depth": 8,
 //    "controls": {"Rotate": 15, "Translate X": [[0, 0], [24, 50]]}}
 //
-// Every key is optional; "map" may also be just a path. A control takes one value or a list of
+// Every key is optional; "input" and "map" may also be just a path (a still, an image sequence
+// or a movie). "outside" is "hold", "loop" or "transparent". A control takes one value or a list of
 // [frame, value] keyframes. Relative paths are taken from the project file's folder. Range checks
 // happen when the project is merged with the command line (render_settings.h); this file checks
 // the shape.
@@ -26,12 +28,21 @@ struct ControlSetting {
   std::vector<std::pair<double, std::string>> keys;  // ...or keyframes: frame, value
 };
 
+// Where a layer's footage sits on the timeline, as written.
+struct LayerTiming {
+  std::optional<int> start;
+  std::optional<std::string> outside;
+};
+
 struct Project {
   std::string path;
   std::optional<std::string> input;
+  LayerTiming input_timing;
   std::optional<std::string> map;
+  LayerTiming map_timing;
   std::optional<std::pair<int, int>> map_offset;
-  std::optional<double> fps;
+  std::optional<std::string> output;
+  std::optional<std::string> fps;  // as written: a number or "NUM/DEN"
   std::optional<std::pair<int, int>> frames;
   std::optional<int> depth;
   std::vector<ControlSetting> controls;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <numeric>
 #include <thread>
 
 #include "cli/errors.h"
@@ -53,11 +54,84 @@ void CheckOffset(const std::string& where, std::pair<int, int> offset) {
     throw InputError(where + ": the offset is beyond " + std::to_string(kMaxMapOffset) + " pixels");
 }
 
-double CheckFps(const std::string& where, double fps) {
-  if (!std::isfinite(fps) || fps < kMinFps || fps > kMaxFps)
-    throw InputError(where + ": frames per second must be from " + std::to_string(kMinFps) +
-                     " to " + std::to_string(static_cast<int>(kMaxFps)));
+// A rate as a whole number ("25"), a decimal ("12.5", "23.976") or a ratio ("24000/1001").
+// The broadcast rates written as decimals (23.976, 29.97, 59.94, ...) are the ratios N×1000/1001
+// they stand for, so that they keep in step with footage at those rates; other decimals are
+// taken to the millisecond.
+FrameRate ParseFps(const std::string& where, const std::string& text) {
+  const std::string range_message = where + ": frames per second must be from " +
+                                    std::to_string(kMinFps) + " to " +
+                                    std::to_string(static_cast<int>(kMaxFps));
+  FrameRate fps;
+  const size_t slash = text.find('/');
+  if (slash != std::string::npos) {
+    int num = 0, den = 0;
+    if (!ParseInt(text.substr(0, slash), &num) || !ParseInt(text.substr(slash + 1), &den) ||
+        num <= 0 || den <= 0)
+      throw InputError(where + " \"" + text + "\": expected a number or a ratio NUM/DEN");
+    if (den > kMaxFpsDenominator)
+      throw InputError(where + " \"" + text + "\": the denominator is above " +
+                       std::to_string(kMaxFpsDenominator));
+    fps = {num, den};
+  } else {
+    double value = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size())
+      throw InputError(where + " \"" + text + "\": expected a number");
+    if (!std::isfinite(value) || value < kMinFps || value > kMaxFps)
+      throw InputError(range_message);
+    const double broadcast = std::round(value * 1.001);
+    if (value != std::round(value) && std::abs(broadcast * 1000 / 1001 - value) < 5e-4)
+      fps = {static_cast<int64_t>(broadcast) * 1000, 1001};
+    else
+      fps = {std::llround(value * 1000), 1000};
+  }
+  const int64_t g = std::gcd(fps.num, fps.den);
+  fps = {fps.num / g, fps.den / g};
+  if (fps.value() < kMinFps || fps.value() > kMaxFps) throw InputError(range_message);
   return fps;
+}
+
+vfoot::Outside ParseOutside(const std::string& where, const std::string& text) {
+  if (text == "hold") return vfoot::Outside::kHold;
+  if (text == "loop") return vfoot::Outside::kLoop;
+  if (text == "transparent") return vfoot::Outside::kTransparent;
+  throw InputError(where + " \"" + text + "\": expected hold, loop or transparent");
+}
+
+// A layer's place on the timeline, the command line over the project. `option` is "--input" or
+// "--map"; `key` the project's key up to its closing quote.
+LayerSettings Layer(const std::string& option, const std::optional<std::string>& start,
+                    const std::optional<std::string>& outside, const LayerTiming& project,
+                    const std::string& key) {
+  LayerSettings layer;
+  if (start) {
+    layer.start = IntOption(option + "-start", *start, -kMaxFrame, kMaxFrame);
+  } else if (project.start) {
+    if (std::abs(*project.start) > kMaxFrame)
+      throw InputError(key + ".start\": the start is beyond frame " + std::to_string(kMaxFrame));
+    layer.start = project.start;
+  }
+  if (outside)
+    layer.outside = ParseOutside(option + "-outside", *outside);
+  else if (project.outside)
+    layer.outside = ParseOutside(key + ".outside\"", *project.outside);
+  return layer;
+}
+
+// Bits per second as a whole number with an optional k or M ("8M", "800k", "8000000").
+int64_t ParseBitrate(const std::string& text) {
+  int64_t unit = 1;
+  std::string digits = text;
+  if (!digits.empty() && (digits.back() == 'k' || digits.back() == 'K')) unit = 1000;
+  if (!digits.empty() && digits.back() == 'M') unit = 1000000;
+  if (unit != 1) digits.pop_back();
+  int value = 0;
+  if (!ParseInt(digits, &value) || value <= 0 || value > kMaxBitrate / unit)
+    throw InputError("--bitrate \"" + text +
+                     "\": expected bits per second such as 8M or 800k, at most " +
+                     std::to_string(kMaxBitrate / 1000000) + "M");
+  return value * unit;
 }
 
 int CheckDepth(const std::string& where, int depth) {
@@ -102,13 +176,30 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
     s.input = *project.input;
   else
     throw InputError("no input image (give INPUT or \"input\" in the project)");
-  if (!args.output) throw InputError("no output (give -o OUTPUT)");
-  s.output = *args.output;
+  if (args.output)
+    s.output = *args.output;
+  else if (project.output)
+    s.output = *project.output;
+  else
+    throw InputError("no output (give -o OUTPUT or \"output\" in the project)");
 
   if (args.map)
     s.map = *args.map;
   else
     s.map = project.map;
+  s.input_layer = Layer("--input", args.input_start, args.input_outside, project.input_timing,
+                        from_project + ": \"input");
+  s.map_layer = Layer("--map", args.map_start, args.map_outside, project.map_timing,
+                      from_project + ": \"map");
+  if (args.missing) {
+    if (*args.missing == "hold")
+      s.missing = vfoot::MissingFrames::kHoldNearest;
+    else if (*args.missing != "refuse")
+      throw InputError("--missing \"" + *args.missing + "\": expected refuse or hold");
+  }
+  if (args.codec) s.movie.codec = *args.codec;
+  if (args.crf) s.movie.crf = IntOption("--crf", *args.crf, 0, 63);
+  if (args.bitrate) s.movie.bitrate = ParseBitrate(*args.bitrate);
   std::pair<int, int> offset{0, 0};
   if (args.map_offset) {
     offset = ParsePair("--map-offset", *args.map_offset, ',', "X,Y in pixels");
@@ -120,16 +211,11 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
   s.map_offset_x = offset.first;
   s.map_offset_y = offset.second;
 
-  if (args.fps) {
-    double fps = 0;
-    const std::string& text = *args.fps;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), fps);
-    if (ec != std::errc() || ptr != text.data() + text.size())
-      throw InputError("--fps \"" + text + "\": expected a number");
-    s.fps = CheckFps("--fps", fps);
-  } else if (project.fps) {
-    s.fps = CheckFps(from_project, *project.fps);
-  }
+  s.fps_given = args.fps || project.fps;
+  if (args.fps)
+    s.fps = ParseFps("--fps", *args.fps);
+  else if (project.fps)
+    s.fps = ParseFps(from_project + ": \"fps\"", *project.fps);
 
   std::optional<std::pair<int, int>> frames;
   if (args.frames) {
@@ -159,20 +245,38 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
   s.controls = project.controls;
   for (const std::string& set : args.sets) s.controls.push_back(SetOption(set));
 
-  // A range needs a placeholder; a single frame may go to a plain name.
+  // A range of images needs a placeholder; a single frame may go to a plain name, and a movie
+  // holds every frame.
   s.pattern = ParseFramePattern(s.output);
+  s.movie_output = IsMovieName(s.output);
+  if (s.movie_output && s.pattern)
+    throw InputError("output \"" + s.output +
+                     "\": a movie holds every frame; it takes no frame-number placeholder");
+  if (!s.movie_output && (s.movie.codec || s.movie.crf || s.movie.bitrate))
+    throw InputError("--codec, --crf and --bitrate are for a movie output (.mov, .mp4, .mkv)");
   if (frames) {
+    s.frames_given = true;
     s.first_frame = frames->first;
     s.last_frame = frames->second;
   }
-  if (!s.pattern && s.first_frame != s.last_frame)
-    throw InputError("output \"" + s.output + "\": frames " + std::to_string(s.first_frame) + "-" +
-                     std::to_string(s.last_frame) +
-                     " need #### or %04d in the name for the frame number");
+  CheckOutputFrames(s, s.first_frame, s.last_frame);
   const std::string first_name = OutputPath(s, s.first_frame);
   CheckOutputFolder(first_name);
-  s.output_format = OutputFormatFor(first_name);
+  if (!s.movie_output) s.output_format = OutputFormatFor(first_name);
   return s;
+}
+
+bool IsMovieName(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext == ".mov" || ext == ".mp4" || ext == ".mkv";
+}
+
+void CheckOutputFrames(const RenderSettings& s, int first, int last) {
+  if (!s.pattern && !s.movie_output && first != last)
+    throw InputError("output \"" + s.output + "\": frames " + std::to_string(first) + "-" +
+                     std::to_string(last) + " need #### or %04d in the name for the frame number");
 }
 
 std::string OutputPath(const RenderSettings& settings, int frame) {

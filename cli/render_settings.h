@@ -2,6 +2,7 @@
 // checked: the rules and limits for each value live here, whichever source gave it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,18 +11,40 @@
 #include "cli/frame_pattern.h"
 #include "cli/image_io.h"
 #include "cli/project.h"
+#include "cli/timing.h"
+#include "hostapp/footage/layer.h"
 
 namespace vcli {
 
+// A layer's footage and its place on the timeline.
+struct LayerSettings {
+  std::optional<int> start;  // unset: the footage's own (a sequence's numbers, a movie's 0)
+  vfoot::Outside outside = vfoot::Outside::kHold;
+};
+
+// How a movie output is encoded; unset values take the container's defaults.
+struct MovieSettings {
+  std::optional<std::string> codec;
+  std::optional<int> crf;
+  std::optional<int64_t> bitrate;  // bits per second
+};
+
 struct RenderSettings {
   std::string input;
+  LayerSettings input_layer;
   std::string output;
   std::optional<FramePattern> pattern;  // set when OUTPUT names frames
-  OutputFormat output_format;           // of every frame: the pattern keeps the extension
+  bool movie_output = false;            // OUTPUT is one movie file holding every frame
+  MovieSettings movie;
+  OutputFormat output_format;  // of every frame of an image output: the pattern keeps the extension
   std::optional<std::string> map;
+  LayerSettings map_layer;
   int map_offset_x = 0;
   int map_offset_y = 0;
-  double fps = 24;
+  vfoot::MissingFrames missing = vfoot::MissingFrames::kRefuse;
+  bool fps_given = false;     // else a movie input's own rate replaces the default
+  bool frames_given = false;  // else the input's own frames, for a sequence or a movie
+  FrameRate fps{24, 1};
   int first_frame = 0;
   int last_frame = 0;
   std::optional<int> depth;  // unset: decided by the input image
@@ -36,6 +59,13 @@ struct RenderSettings {
 // and format, and that a range of frames has a frame-number placeholder in OUTPUT. Throws
 // InputError naming the option or project key at fault.
 RenderSettings ResolveRenderSettings(const RenderArgs& args);
+
+// Whether OUTPUT names a movie file (.mov, .mp4, .mkv) rather than images.
+bool IsMovieName(const std::string& path);
+
+// Checks frames first-last for the output: a range of images needs a frame-number placeholder.
+// Throws InputError.
+void CheckOutputFrames(const RenderSettings& settings, int first, int last);
 
 // The file name frame `frame` is written to.
 std::string OutputPath(const RenderSettings& settings, int frame);

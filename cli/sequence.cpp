@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "cli/errors.h"
 #include "cli/host_session.h"
-#include "cli/image_io.h"
 #include "cli/progress.h"
-#include "cli/timing.h"
 
 namespace vcli {
 
@@ -19,47 +22,113 @@ struct SharedState {
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};
   std::mutex mutex;
-  size_t failed_at = SIZE_MAX;  // the earliest failed job, whose message is reported
+  std::condition_variable changed;  // a frame delivered in order, or the sequence failed
+  size_t failed_at = SIZE_MAX;      // the earliest failed job, whose message is reported
   std::string message;
+  // For an in-order sink: finished frames waiting for an earlier one, and how many were taken.
+  std::map<size_t, vhost::Image> waiting;
+  size_t delivered = 0;
 };
 
 void Fail(SharedState& state, size_t job, std::string message) {
-  std::lock_guard<std::mutex> lock(state.mutex);
-  if (job < state.failed_at) {
-    state.failed_at = job;
-    state.message = std::move(message);
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (job < state.failed_at) {
+      state.failed_at = job;
+      state.message = std::move(message);
+    }
+    state.failed = true;
   }
-  state.failed = true;
+  state.changed.notify_all();
 }
 
-// Renders and writes one frame. Throws RenderError for a failed render or write.
-void RenderFrame(vhost::Host& host, const SequencePlan& plan, const FrameJob& frame) {
+// A layer handed to the host for one render. A frame that cannot be decoded must not unwind
+// through the plug-in's frames: the checkout gets no picture, and the render is failed after.
+vhost::LayerOverTime Guarded(vfoot::TimelineLayer* layer, std::optional<std::string>* failure) {
+  if (!layer) return {};
+  return [layer, failure](A_long time, A_u_long scale) -> std::shared_ptr<const vhost::Image> {
+    try {
+      return layer->At(time, scale);
+    } catch (const std::exception& e) {
+      if (!*failure) *failure = e.what();
+      return nullptr;
+    }
+  };
+}
+
+// Renders one frame. Throws RenderError for a failed render or a layer that could not be read.
+vhost::Image RenderFrame(vhost::Host& host, const SequencePlan& plan, int frame) {
+  std::optional<std::string> layer_failure;
   vhost::RenderJob request;
-  request.timing = FrameTiming(frame.frame, plan.fps, plan.downsample);
+  request.timing = FrameTiming(frame, plan.fps, plan.downsample);
   request.bpc = plan.bpc;
-  request.input = plan.input;
-  request.map = plan.map;
-  const vhost::RenderResult result = host.Render(request);
+  request.input_at = Guarded(plan.input, &layer_failure);
+  request.map_at = Guarded(plan.map, &layer_failure);
+  vhost::RenderResult result = host.Render(request);
+  const std::string name = "frame " + std::to_string(frame) + ": ";
+  if (layer_failure) throw RenderError(name + *layer_failure);
   if (const PF_Err err = result.pre_render_err ? result.pre_render_err : result.err)
-    throw RenderError("frame " + std::to_string(frame.frame) + ": the render failed with " +
-                      DescribeError(err));
-  WriteHostImage(frame.output, result.output, plan.format, plan.bpc);
+    throw RenderError(name + "the render failed with " + DescribeError(err));
+  return std::move(result.output);
+}
+
+// An in-order sink may only be this many frames behind the renders, so that frames waiting for
+// a slow earlier one stay few.
+size_t OrderWindow(const SequencePlan& plan) {
+  return 2 * static_cast<size_t>(std::max(1, plan.threads));
+}
+
+// Waits until job `job` may start without running too far ahead of the in-order sink. False
+// when the sequence failed meanwhile.
+bool WaitForTurn(SharedState& state, const SequencePlan& plan, size_t job) {
+  std::unique_lock<std::mutex> lock(state.mutex);
+  state.changed.wait(lock,
+                     [&] { return state.failed || job < state.delivered + OrderWindow(plan); });
+  return !state.failed;
+}
+
+// Hands a finished frame to the sink: at once, or once every earlier frame is in. Frames are
+// delivered under the lock, so an in-order sink takes one frame at a time.
+void Deliver(SharedState& state, const SequencePlan& plan, FrameSink& sink, size_t job,
+             vhost::Image image, Progress& progress) {
+  if (!sink.in_order()) {
+    sink.Take(plan.frames[job], image);
+    progress.FrameDone();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.waiting.emplace(job, std::move(image));
+    for (auto it = state.waiting.begin();
+         !state.failed && it != state.waiting.end() && it->first == state.delivered;
+         it = state.waiting.erase(it)) {
+      try {
+        sink.Take(plan.frames[it->first], it->second);
+      } catch (const RenderError&) {
+        throw;
+      } catch (const std::exception& e) {
+        throw RenderError("frame " + std::to_string(plan.frames[it->first]) + ": " + e.what());
+      }
+      ++state.delivered;
+      progress.FrameDone();
+    }
+  }
+  state.changed.notify_all();
 }
 
 // A worker's loop. Nothing may leave it as an exception, which would end the process: every
 // failure, ours or the host's (out of memory, say), becomes the sequence's failure.
-void RenderFrames(vhost::Host& host, const SequencePlan& plan, SharedState& state,
+void RenderFrames(vhost::Host& host, const SequencePlan& plan, FrameSink& sink, SharedState& state,
                   Progress& progress) {
   for (;;) {
     if (state.failed) return;
     const size_t job = state.next.fetch_add(1);
     if (job >= plan.frames.size()) return;
-    const FrameJob& frame = plan.frames[job];
-    const std::string frame_name = "frame " + std::to_string(frame.frame) + ": ";
+    if (sink.in_order() && !WaitForTurn(state, plan, job)) return;
+    const std::string frame_name = "frame " + std::to_string(plan.frames[job]) + ": ";
     std::string failure;
     try {
-      RenderFrame(host, plan, frame);
-      progress.FrameDone();
+      Deliver(state, plan, sink, job, RenderFrame(host, plan, plan.frames[job]), progress);
       continue;
     } catch (const RenderError& e) {
       failure = e.what();
@@ -75,15 +144,15 @@ void RenderFrames(vhost::Host& host, const SequencePlan& plan, SharedState& stat
 
 }  // namespace
 
-void RenderSequence(vhost::Host& host, const SequencePlan& plan) {
+void RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink) {
   SharedState state;
-  Progress progress(static_cast<int>(plan.frames.size()), plan.show_progress);
+  Progress progress(static_cast<int>(plan.frames.size()), plan.show_progress, plan.progress_to);
   const int count = std::max(1, std::min(plan.threads, static_cast<int>(plan.frames.size())));
   // Renders run on worker threads only: each thread's GL state goes with its thread, so none is
   // left on the main thread when the host sends global setdown and unloads the module.
   std::vector<std::thread> workers;
   for (int i = 0; i < count; ++i)
-    workers.emplace_back([&] { RenderFrames(host, plan, state, progress); });
+    workers.emplace_back([&] { RenderFrames(host, plan, sink, state, progress); });
   for (std::thread& worker : workers) worker.join();
   progress.Finish();
   if (state.failed) throw RenderError(state.message);

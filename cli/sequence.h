@@ -1,37 +1,44 @@
-// Rendering a list of frames on several host threads at once, each frame written as soon as it
-// is done. The pictures do not depend on the number of threads: every frame is one independent
-// render of the same images and controls at its own time.
+// Rendering a list of frames on several host threads at once. The pictures do not depend on the
+// number of threads: every frame is one independent render of the layers and controls at its own
+// time. A sink takes each finished frame: images as they finish, a movie in frame order.
 #pragma once
 
-#include <string>
+#include <cstddef>
+#include <cstdio>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "cli/timing.h"
+#include "hostapp/footage/layer.h"
 #include "hostapp/host.h"
 
 namespace vcli {
 
-struct FrameJob {
-  int frame = 0;
-  std::string output;
+// Where finished frames go. Take is called from render threads: at once for sinks that do not
+// ask for order, one at a time and in the plan's order for those that do.
+class FrameSink {
+ public:
+  virtual ~FrameSink() = default;
+  virtual bool in_order() const { return false; }
+  // Throws RenderError (or anything else) when the frame cannot be kept; the sequence then stops.
+  virtual void Take(int frame, const vhost::Image& image) = 0;
 };
 
 struct SequencePlan {
-  std::vector<FrameJob> frames;
-  const vhost::Image* input = nullptr;
-  const vhost::Image* map = nullptr;  // null: no map layer
+  std::vector<int> frames;  // composition frames, in the order an in-order sink receives them
+  vfoot::TimelineLayer* input = nullptr;  // required
+  vfoot::TimelineLayer* map = nullptr;    // null: no map layer
   int bpc = 8;
-  OutputFormat format;  // of every frame's file
-  double fps = 24;
+  FrameRate fps{24, 1};
   int downsample = 1;
   int threads = 1;
   bool show_progress = false;
+  std::FILE* progress_to = stderr;
 };
 
-// Renders and writes every frame. On the first failure the other threads finish the frame they
-// are on and stop; throws RenderError for a failed render (with the host code), a failed write, or
-// anything else a worker threw, naming the frame. Frames
-// written before the failure stay; the failed frame's file is not touched.
-void RenderSequence(vhost::Host& host, const SequencePlan& plan);
+// Renders every frame into `sink`. On the first failure the other threads finish the frame they
+// are on and stop; throws RenderError for a failed render (with the host code), a layer that
+// could not be decoded, a frame the sink refused, or anything else a worker threw, naming the
+// frame. Frames the sink took before the failure stay with it; the failed frame never reaches it.
+void RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink);
 
 }  // namespace vcli

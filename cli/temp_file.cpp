@@ -92,6 +92,12 @@ bool TempFile::Commit(std::string* error) {
   return true;
 }
 
+InterruptRemoval::InterruptRemoval(const std::string& path) : slot_(Publish(path)) {}
+
+InterruptRemoval::~InterruptRemoval() {
+  Withdraw(slot_);
+}
+
 void InstallInterruptCleanup() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction action {};

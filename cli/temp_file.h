@@ -29,6 +29,19 @@ class TempFile {
   bool committed_ = false;
 };
 
+// Has an interrupt remove `path`, a temporary file written by someone else (a library), for as
+// long as this lives. The owner still removes it on its normal paths.
+class InterruptRemoval {
+ public:
+  explicit InterruptRemoval(const std::string& path);
+  ~InterruptRemoval();
+  InterruptRemoval(const InterruptRemoval&) = delete;
+  InterruptRemoval& operator=(const InterruptRemoval&) = delete;
+
+ private:
+  int slot_ = -1;
+};
+
 // Makes SIGINT, SIGTERM and SIGHUP remove every live temporary file before the process dies with
 // the signal's default action. Safe to call more than once.
 void InstallInterruptCleanup();

@@ -1,28 +1,43 @@
-// Host time for frame numbers. A frame lasts kTimeStep ticks of a time scale of fps × kTimeStep,
-// so a keyframe at frame f and the render of frame f meet at the same host time.
+// Host time for frame numbers. At a rate of num/den frames per second a frame lasts den × m
+// ticks of a time scale of num × m, with m = kTimeStep / den (at least 1): a whole rate keeps
+// kTimeStep ticks per frame for shutter offsets within a frame, and a rate such as 24000/1001
+// stays exact. A keyframe at frame f and the render of frame f meet at the same host time.
 #pragma once
 
-#include <cmath>
+#include <algorithm>
+#include <cstdint>
 
 #include "cli/limits.h"
+#include "hostapp/footage/source.h"
 #include "hostapp/host.h"
 
 namespace vcli {
 
-inline A_u_long TimeScale(double fps) {
-  return static_cast<A_u_long>(std::llround(fps * kTimeStep));
+using FrameRate = vfoot::Rational;
+
+inline int64_t TicksPerUnit(const FrameRate& fps) {
+  return std::max<int64_t>(1, kTimeStep / fps.den);
 }
 
-// Seconds at which frame `frame` (possibly fractional, for keyframes) starts.
-inline double FrameSeconds(double frame, double fps) {
-  return frame * kTimeStep / static_cast<double>(TimeScale(fps));
+inline A_long TimeStep(const FrameRate& fps) {
+  return static_cast<A_long>(fps.den * TicksPerUnit(fps));
+}
+
+inline A_u_long TimeScale(const FrameRate& fps) {
+  return static_cast<A_u_long>(fps.num * TicksPerUnit(fps));
+}
+
+// Seconds at which frame `frame` (possibly fractional, for keyframes) starts: the same division
+// the host makes of the time it is given.
+inline double FrameSeconds(double frame, const FrameRate& fps) {
+  return frame * TimeStep(fps) / static_cast<double>(TimeScale(fps));
 }
 
 // What the host tells the effect about time and resolution when rendering `frame`.
-inline vhost::Timing FrameTiming(int frame, double fps, int downsample) {
+inline vhost::Timing FrameTiming(int frame, const FrameRate& fps, int downsample) {
   vhost::Timing timing;
-  timing.current_time = static_cast<A_long>(frame) * kTimeStep;
-  timing.time_step = kTimeStep;
+  timing.time_step = TimeStep(fps);
+  timing.current_time = static_cast<A_long>(frame) * timing.time_step;
   timing.time_scale = TimeScale(fps);
   timing.downsample_x = {1, static_cast<A_u_long>(downsample)};
   timing.downsample_y = {1, static_cast<A_u_long>(downsample)};

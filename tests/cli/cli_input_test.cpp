@@ -59,7 +59,7 @@ class CliBadInput : public ::testing::Test {
 
 TEST_F(CliBadInput, Images) {
   ExpectRefused({dir_ / "missing.png"},
-                "input image \"" + (dir_ / "missing.png").string() + "\": no such file");
+                "input \"" + (dir_ / "missing.png").string() + "\": no such file");
   ExpectRefused({dir_ / "text.png"}, "cannot read it as an image");
   ExpectRefused({dir_ / "cut.png"}, "cut.png\": cannot read the pixels");
   ExpectRefused({dir_ / "huge.ppm"}, "20000x20000 is larger than the limit of 16384 pixels a side");
@@ -106,6 +106,8 @@ TEST_F(CliBadInput, Projects) {
       {"{\"controls\": {\"Rotate\": [[0, 1], [10, 1e9]]}}",
        "keyframe at frame 10: \"Rotate\": 1000000000 is outside"},
       {"{\"fps\": 0}", "frames per second must be from"},
+      {"{\"fps\": true}", "\"fps\" must be a number or a ratio"},
+      {"{\"fps\": \"24/0\"}", "expected a number or a ratio NUM/DEN"},
   };
   for (const auto& [text, fragment] : cases) {
     WriteProject(text);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace clitest {
 
@@ -35,31 +36,7 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// A fresh folder for one test, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() / ("varnex-cli-" + std::string(info->test_suite_name()) +
-                                         "-" + info->name() + "-" + std::to_string(getpid()));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-  const fs::path& path() const { return path_; }
-  // Every entry in the folder, hidden ones included.
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_))
-      names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
+using testsupport::TempDir;
 
 // Runs varnex with `args`, capturing both output streams through files in `dir`.
 inline RunResult RunVarnex(const std::vector<std::string>& args, const TempDir& dir) {

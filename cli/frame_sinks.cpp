@@ -1,0 +1,115 @@
+#include "cli/frame_sinks.h"
+
+#include <optional>
+
+#include "cli/errors.h"
+#include "cli/image_io.h"
+#include "cli/temp_file.h"
+#include "hostapp/footage/movie_writer.h"
+
+namespace vcli {
+
+namespace {
+
+class ImageFiles : public OutputSink {
+ public:
+  ImageFiles(const RenderSettings& settings, int bpc) : settings_(settings), bpc_(bpc) {}
+
+  void Take(int frame, const vhost::Image& image) override {
+    WriteHostImage(OutputPath(settings_, frame), image, settings_.output_format, bpc_);
+  }
+
+ private:
+  const RenderSettings& settings_;
+  int bpc_;
+};
+
+vfoot::MovieWriterOptions WriterOptions(const RenderSettings& s, int bpc, int width, int height,
+                                        const vfoot::MovieWriterOptions& audio) {
+  vfoot::MovieWriterOptions options = audio;
+  options.codec = s.movie.codec.value_or("");
+  options.crf = s.movie.crf.value_or(-1);
+  options.bitrate = s.movie.bitrate.value_or(0);
+  options.fps = s.fps;
+  options.width = width;
+  options.height = height;
+  options.bpc = bpc;
+  return options;
+}
+
+// A writer whose temporary file an interrupt removes too.
+struct GuardedWriter {
+  GuardedWriter(const std::string& path, const vfoot::MovieWriterOptions& options)
+      : writer(path, options), removal(writer.temporary_path()) {}
+  vfoot::MovieWriter writer;
+  InterruptRemoval removal;
+};
+
+// Frames arrive in order; the writer opens at the first frame's size, which the render decides.
+class MovieFile : public OutputSink {
+ public:
+  MovieFile(const RenderSettings& settings, int bpc, const vfoot::MovieWriterOptions& audio)
+      : settings_(settings), bpc_(bpc), audio_(audio) {}
+
+  bool in_order() const override { return true; }
+
+  void Take(int, const vhost::Image& image) override {
+    try {
+      if (!writer_)
+        writer_.emplace(settings_.output,
+                        WriterOptions(settings_, bpc_, image.width, image.height, audio_));
+      writer_->writer.Write(image);
+    } catch (const vfoot::FootageError& e) {
+      throw RenderError(e.what());
+    }
+  }
+
+  void Finish() override {
+    try {
+      if (writer_) writer_->writer.Finish();
+    } catch (const vfoot::FootageError& e) {
+      throw RenderError(e.what());
+    }
+  }
+
+ private:
+  const RenderSettings& settings_;
+  int bpc_;
+  vfoot::MovieWriterOptions audio_;
+  std::optional<GuardedWriter> writer_;
+};
+
+// Where a movie input's audio comes from and where the render's first frame falls in it. Audio
+// goes along only when the render starts within the movie: before it there is nothing to align.
+vfoot::MovieWriterOptions AudioOf(const RenderSettings& s, const vfoot::Source& input,
+                                  std::vector<std::string>* warnings) {
+  vfoot::MovieWriterOptions audio;
+  if (input.kind() != vfoot::SourceKind::kMovie) return audio;
+  const int64_t frames_in = s.first_frame - static_cast<int64_t>(s.input_layer.start.value_or(0));
+  if (frames_in < 0) {
+    warnings->push_back("the render starts before the input movie; its audio is left out");
+    return audio;
+  }
+  audio.audio_from = input.path();
+  audio.audio_start = static_cast<double>(frames_in) * s.fps.den / s.fps.num;
+  return audio;
+}
+
+}  // namespace
+
+std::unique_ptr<OutputSink> MakeOutputSink(const RenderSettings& settings, int bpc, int width,
+                                           int height, const vfoot::Source& input,
+                                           std::vector<std::string>* warnings) {
+  if (!settings.movie_output) return std::make_unique<ImageFiles>(settings, bpc);
+  const vfoot::MovieWriterOptions audio = AudioOf(settings, input, warnings);
+  try {
+    GuardedWriter trial(settings.output, WriterOptions(settings, bpc, width, height, audio));
+    const vfoot::AudioCopy& copy = trial.writer.audio();
+    warnings->insert(warnings->end(), copy.left_out.begin(), copy.left_out.end());
+  } catch (const vfoot::FootageError& e) {
+    throw InputError(e.what());
+  }
+  return std::make_unique<MovieFile>(settings, bpc, audio);
+}
+
+}  // namespace vcli

@@ -1,0 +1,157 @@
+#include "cli/layers.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "cli/errors.h"
+#include "cli/limits.h"
+#include "cli/silence.h"
+#include "hostapp/footage/frame_pattern.h"
+#include "hostapp/text.h"
+
+namespace vcli {
+
+namespace {
+
+using vhost::Quoted;
+
+// Products of a frame count and two rates overflow 64 bits; GCC and Clang have 128.
+__extension__ typedef __int128 Int128;
+
+std::unique_ptr<vfoot::Source> Open(const std::string& path, const std::string& role,
+                                    vfoot::MissingFrames missing) {
+  // The decoders complain on standard error about damaged files; the refusal says it once.
+  SilenceFd quiet_stderr(STDERR_FILENO);
+  try {
+    return vfoot::OpenSource(path, {.missing = missing, .role = role});
+  } catch (const vfoot::FootageError& e) {
+    throw InputError(e.what());
+  }
+}
+
+// The composition frames a source covers when its first frame shows at `start`: a sequence at
+// the composition's rate, a movie at its own.
+std::pair<int64_t, int64_t> CoveredFrames(const vfoot::Source& source, int64_t start,
+                                          const FrameRate& fps) {
+  int64_t count = source.range().count();
+  const vfoot::Rational own = source.fps();
+  if (source.kind() == vfoot::SourceKind::kMovie && own.valid()) {
+    // count frames of 1/own seconds, in frames of 1/fps, rounded up: the last partly covered
+    // frame still shows the movie's last frame.
+    const Int128 num = static_cast<Int128>(count) * own.den * fps.num;
+    const Int128 den = static_cast<Int128>(own.num) * fps.den;
+    count = static_cast<int64_t>((num + den - 1) / den);
+  }
+  return {start, start + std::max<int64_t>(count, 1) - 1};
+}
+
+int64_t StartOf(const vfoot::Source& source, const LayerSettings& layer) {
+  if (layer.start) return *layer.start;
+  return source.kind() == vfoot::SourceKind::kSequence ? source.range().first : 0;
+}
+
+// Every file a source reads, as absolute paths: a sequence's frames, or the one file.
+std::set<std::string> FilesOf(const vfoot::Source& source) {
+  std::set<std::string> files;
+  auto add = [&](const std::string& path) {
+    files.insert(std::filesystem::absolute(path).lexically_normal().string());
+  };
+  if (source.kind() != vfoot::SourceKind::kSequence) {
+    add(source.path());
+    return files;
+  }
+  const std::optional<vfoot::FramePattern> pattern =
+      vfoot::ParseFramePattern(source.path(), "input");
+  for (int n = source.range().first; pattern && n <= source.range().last; ++n)
+    add(vfoot::ExpandFramePattern(*pattern, n));
+  return files;
+}
+
+// Writing a frame over footage the render still reads destroys the footage and the render with
+// it. A still written onto itself is the one case callers rely on: it is read whole before the
+// only frame is written.
+void CheckOutputIsNotFootage(const RenderSettings& s, const vfoot::Source& source,
+                             const std::string& role) {
+  if (source.kind() == vfoot::SourceKind::kStill && !s.movie_output) return;
+  const std::set<std::string> files = FilesOf(source);
+  for (int frame = s.first_frame; frame <= s.last_frame; ++frame) {
+    const std::string out = OutputPath(s, frame);
+    if (files.count(std::filesystem::absolute(out).lexically_normal().string()))
+      throw InputError(
+          "output " + Quoted(out) + " is " +
+          (source.kind() == vfoot::SourceKind::kSequence ? "a frame of the " : "the ") + role +
+          " " + Quoted(source.path()) + "; write the render elsewhere");
+    if (!s.pattern) break;
+  }
+}
+
+vfoot::LayerOptions Options(const LayerSettings& layer, const RenderSettings& s, int bpc) {
+  vfoot::LayerOptions options;
+  options.placement.start = layer.start;
+  options.placement.outside = layer.outside;
+  options.composition_fps = s.fps;
+  options.bpc = bpc;
+  return options;
+}
+
+// Decodes the picture the first frame shows, so that a still or a first frame that cannot be
+// read is refused before anything renders; later frames can only fail as they come.
+void Prime(vfoot::TimelineLayer& layer, const RenderSettings& s) {
+  const vhost::Timing at = FrameTiming(s.first_frame, s.fps, 1);
+  SilenceFd quiet_stderr(STDERR_FILENO);
+  try {
+    layer.At(at.current_time, at.time_scale);
+  } catch (const vfoot::FootageError& e) {
+    throw InputError(e.what());
+  }
+}
+
+}  // namespace
+
+RenderLayers OpenLayers(RenderSettings* settings) {
+  RenderSettings& s = *settings;
+  std::unique_ptr<vfoot::Source> input = Open(s.input, "input", s.missing);
+  std::unique_ptr<vfoot::Source> map;
+  if (s.map) map = Open(*s.map, "map", s.missing);
+
+  if (!s.fps_given && input->kind() == vfoot::SourceKind::kMovie && input->fps().valid()) {
+    const vfoot::Rational own = input->fps();
+    if (own.value() < kMinFps || own.value() > kMaxFps || own.den > kMaxFpsDenominator)
+      throw InputError("input " + Quoted(s.input) + ": its rate of " + std::to_string(own.num) +
+                       "/" + std::to_string(own.den) +
+                       " frames per second is out of range; give one with --fps");
+    s.fps = own;
+  }
+  if (!s.frames_given && input->kind() != vfoot::SourceKind::kStill) {
+    const auto [first, last] = CoveredFrames(*input, StartOf(*input, s.input_layer), s.fps);
+    if (first < 0 || last > kMaxFrame || last - first + 1 > kMaxFrameCount)
+      throw InputError("input " + Quoted(s.input) + " covers frames " + std::to_string(first) +
+                       "-" + std::to_string(last) + "; choose frames within 0-" +
+                       std::to_string(kMaxFrame) + " with --frames");
+    s.first_frame = static_cast<int>(first);
+    s.last_frame = static_cast<int>(last);
+  }
+  CheckOutputFrames(s, s.first_frame, s.last_frame);
+  CheckOutputIsNotFootage(s, *input, "input");
+  if (map) CheckOutputIsNotFootage(s, *map, "map");
+
+  RenderLayers layers;
+  layers.bpc = s.depth.value_or(std::max(input->depth(), map ? map->depth() : 8));
+  vfoot::LayerOptions input_options = Options(s.input_layer, s, layers.bpc);
+  layers.input = std::make_unique<vfoot::TimelineLayer>(std::move(input), input_options);
+  if (map) {
+    vfoot::LayerOptions map_options = Options(s.map_layer, s, layers.bpc);
+    map_options.origin_x = s.map_offset_x;
+    map_options.origin_y = s.map_offset_y;
+    layers.map = std::make_unique<vfoot::TimelineLayer>(std::move(map), map_options);
+    Prime(*layers.map, s);
+  }
+  Prime(*layers.input, s);
+  return layers;
+}
+
+}  // namespace vcli

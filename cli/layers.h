@@ -1,0 +1,24 @@
+// The render's two layers as footage placed on the composition's timeline. They are opened and
+// checked before anything renders, and the footage decides what the user left unsaid: a movie
+// input's rate, the input's frames, the depth.
+#pragma once
+
+#include <memory>
+
+#include "cli/render_settings.h"
+#include "hostapp/footage/layer.h"
+
+namespace vcli {
+
+struct RenderLayers {
+  std::unique_ptr<vfoot::TimelineLayer> input;
+  std::unique_ptr<vfoot::TimelineLayer> map;  // null: no map layer
+  int bpc = 8;                                // the render's, 8 or 32
+};
+
+// Opens the input and the map, completes `settings` from them and checks the output against
+// them: a range of images needs a frame number, and no output file may be one of the footage's
+// own frames. Throws InputError, in one line naming the file, for footage that cannot be used.
+RenderLayers OpenLayers(RenderSettings* settings);
+
+}  // namespace vcli
