@@ -41,6 +41,8 @@ struct Options {
   bool floor_memory = false;
   bool threads = true;
   bool sequence = true;
+  bool footage = true;
+  bool footage_only = false;
   // make bench must end within ten minutes on a two-core machine: configurations that would start
   // past the first mark are skipped, and so is a sequence past the second.
   double config_budget_s = 330;
@@ -54,7 +56,8 @@ void Usage(FILE* out) {
   std::fprintf(out,
                "usage: varnex-bench [--quick] [--full] [--profile] [--only S] [--reps N] [--warmup "
                "N] [--size WxH]\n"
-               "                    [--no-memory] [--no-threads] [--no-sequence] [--budget S]\n"
+               "                    [--no-memory] [--no-threads] [--no-sequence] [--no-footage]\n"
+               "                    [--footage-only] [--budget S]\n"
                "                    [--module PATH] [--varnex PATH] [--out DIR]\n"
                "  --quick   480x270 frames, 3 timed renders: a smoke run\n"
                "  --full    every combination of the dimensions instead of the covering set\n"
@@ -96,6 +99,11 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->threads = false;
     } else if (a == "--no-sequence") {
       o->sequence = false;
+    } else if (a == "--no-footage") {
+      o->footage = false;
+    } else if (a == "--footage-only") {
+      o->footage_only = true;
+      o->threads = o->memory = o->sequence = false;
     } else if (a == "--budget") {
       o->budget_s = std::stod(next("--budget"));
       o->config_budget_s = o->budget_s * 0.6;
@@ -195,7 +203,7 @@ int main(int argc, char** argv) {
 
     std::vector<vbench::Config> configs;
     for (const vbench::Config& c : opt.full ? vbench::CrossProduct() : vbench::CoveringSet())
-      if (c.Name().find(opt.only) != std::string::npos) configs.push_back(c);
+      if (!opt.footage_only && c.Name().find(opt.only) != std::string::npos) configs.push_back(c);
     if (opt.profile) {
       for (const vbench::Config& config : configs)
         vbench::PrintProfile(out,
@@ -251,6 +259,13 @@ int main(int argc, char** argv) {
         report.sequence[threads - 1] =
             vbench::MeasureSequence(opt.varnex, opt.out_dir, opt.frame, threads);
       }
+    }
+    // About two and a half minutes on two cores at 1080p, most of it the shell loop.
+    if (opt.footage) {
+      if (elapsed_s() > opt.budget_s - 150)
+        report.footage.skipped = "past the time budget";
+      else
+        report.footage = vbench::MeasureFootage(opt.varnex, opt.out_dir, opt.frame, 2);
     }
   } catch (const std::exception& e) {
     std::fprintf(out, "varnex-bench: %s\n", e.what());

@@ -86,5 +86,22 @@ SequenceResult MeasureSequence(const std::string& varnex, const std::string& wor
                                const Frame& frame, int threads);
 // Writes the sequence's input image; false (with a reason) when this build cannot write PNG.
 bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string* error);
+// Runs a shell command, its output discarded; the wall time in ms, or a negative number on
+// failure.
+double TimeCommand(const std::string& command);
+// Writes a host buffer (8 bits) as PNG; false (with a reason) when that fails.
+bool WritePng(const std::string& path, const vhost::Image& layer, std::string* error);
+
+// A 48-frame movie displaced by a 48-frame map sequence: one varnex render against the same
+// frames rendered as stills, one process per frame, as a shell loop does.
+struct FootageResult {
+  bool ran = false;
+  std::string skipped;
+  double movie_s = 0;     // varnex render in.mp4 -m map.####.png -o out.mov (ProRes 4444)
+  double sequence_s = 0;  // the same into a PNG sequence
+  double loop_s = 0;      // 48 x varnex render in.N.png -m map.N.png -o out.N.png
+};
+FootageResult MeasureFootage(const std::string& varnex, const std::string& work_dir,
+                             const Frame& frame, int threads);
 
 }  // namespace vbench

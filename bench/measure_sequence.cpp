@@ -19,15 +19,6 @@ namespace {
 
 constexpr int kSequenceFrames = 48;
 
-// Runs the command, its output discarded; the wall time in ms, or a negative number on failure.
-double TimeCommand(const std::string& command) {
-  const Clock::time_point start = Clock::now();
-  const int status = std::system((command + " >/dev/null 2>&1").c_str());
-  const double ms = MillisecondsSince(start);
-  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1.0;
-  return ms;
-}
-
 std::string RenderCommand(const std::string& varnex, const std::string& input,
                           const std::string& pattern, int last_frame, int threads) {
   std::ostringstream command;
@@ -45,15 +36,23 @@ int CountOutputs(const std::filesystem::path& dir) {
 
 }  // namespace
 
-bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string* error) {
+// Runs the command, its output discarded; the wall time in ms, or a negative number on failure.
+double TimeCommand(const std::string& command) {
+  const Clock::time_point start = Clock::now();
+  const int status = std::system((command + " >/dev/null 2>&1").c_str());
+  const double ms = MillisecondsSince(start);
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1.0;
+  return ms;
+}
+
+bool WritePng(const std::string& path, const vhost::Image& layer, std::string* error) {
 #ifdef VARNEX_BENCH_HAVE_OIIO
-  // PNG holds red-green-blue-alpha; the synthetic layer is alpha-red-green-blue with padded rows.
-  const vhost::Image layer = MakeInputLayer(frame.width, frame.height, 8);
-  std::vector<uint8_t> rgba(static_cast<size_t>(frame.width) * frame.height * 4);
-  for (int y = 0; y < frame.height; ++y) {
+  // PNG holds red-green-blue-alpha; host layers are alpha-red-green-blue with padded rows.
+  std::vector<uint8_t> rgba(static_cast<size_t>(layer.width) * layer.height * 4);
+  for (int y = 0; y < layer.height; ++y) {
     const uint8_t* src = layer.Row(y);
-    uint8_t* dst = rgba.data() + static_cast<size_t>(y) * frame.width * 4;
-    for (int x = 0; x < frame.width; ++x) {
+    uint8_t* dst = rgba.data() + static_cast<size_t>(y) * layer.width * 4;
+    for (int x = 0; x < layer.width; ++x) {
       dst[4 * x + 0] = src[4 * x + 1];
       dst[4 * x + 1] = src[4 * x + 2];
       dst[4 * x + 2] = src[4 * x + 3];
@@ -61,7 +60,7 @@ bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string
     }
   }
   auto out = OIIO::ImageOutput::create(path);
-  const OIIO::ImageSpec layout(frame.width, frame.height, 4, OIIO::TypeDesc::UINT8);
+  const OIIO::ImageSpec layout(layer.width, layer.height, 4, OIIO::TypeDesc::UINT8);
   if (!out || !out->open(path, layout) || !out->write_image(OIIO::TypeDesc::UINT8, rgba.data()) ||
       !out->close()) {
     *error = "could not write " + path;
@@ -70,10 +69,14 @@ bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string
   return true;
 #else
   (void)path;
-  (void)frame;
+  (void)layer;
   *error = "this build has no image writer (OpenImageIO not found at configure time)";
   return false;
 #endif
+}
+
+bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string* error) {
+  return WritePng(path, MakeInputLayer(frame.width, frame.height, 8), error);
 }
 
 SequenceResult MeasureSequence(const std::string& varnex, const std::string& work_dir,

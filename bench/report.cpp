@@ -127,6 +127,15 @@ void PrintSummary(FILE* out, const Report& report) {
                  report.gl_rate_fps, share * 100.0, kSequenceTarget * 100.0,
                  Verdict(share >= kSequenceTarget));
   }
+  const FootageResult& f = report.footage;
+  if (f.ran)
+    std::fprintf(out,
+                 "footage, %d-frame movie by a map sequence: one varnex render %.1f s into ProRes, "
+                 "%.1f s into PNGs; a shell loop of one varnex per still %.1f s (%.1f times "
+                 "longer)\n",
+                 48, f.movie_s, f.sequence_s, f.loop_s, f.loop_s / f.sequence_s);
+  else if (!f.skipped.empty())
+    std::fprintf(out, "footage: skipped: %s\n", f.skipped.c_str());
   std::fprintf(out, "GL: %s, %s (%s)\n", report.renderer.c_str(), report.gl_version.c_str(),
                report.platform.c_str());
   std::fflush(out);
@@ -185,6 +194,12 @@ bool WriteJson(const std::string& dir, const Report& report, std::string* error)
       summary[key] = {{"skipped", s.skipped}};
   }
   summary["gl_phase_fps"] = report.gl_rate_fps;
+  if (report.footage.ran)
+    summary["footage"] = {{"movie_to_prores_s", report.footage.movie_s},
+                          {"movie_to_png_s", report.footage.sequence_s},
+                          {"shell_loop_s", report.footage.loop_s}};
+  else
+    summary["footage"] = {{"skipped", report.footage.skipped}};
 
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);

@@ -26,6 +26,7 @@ struct Report {
   ThreadRenders linked_threads;
   SequenceResult sequence[2];  // -j 1, -j 2
   double gl_rate_fps = 0;      // what the GL phase of the sequence's configuration allows
+  FootageResult footage;
 };
 
 void PrintConfigHeader(FILE* out);
