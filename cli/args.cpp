@@ -59,6 +59,15 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
   AddText(render, "--crf", &args->crf, "constant rate factor of a movie output (default 18)", "N");
   AddText(render, "--bitrate", &args->bitrate,
           "bit rate of a movie output instead of a rate factor, e.g. 20M", "RATE");
+  AddText(render, "--out-type", &args->out_type,
+          "the sample type of image files written (default: the input's own where the format "
+          "holds it, else the nearest it does)",
+          "uint8|uint16|half|float");
+  AddText(render, "--compression", &args->compression,
+          "the compression of image files written, by OpenImageIO's names: zip, zips, piz, "
+          "dwaa:45, none (EXR), lzw, zip (TIFF), zip:3 (PNG's level)",
+          "NAME");
+  AddText(render, "--quality", &args->quality, "JPEG quality, 1 to 100", "N");
   render
       ->add_option("-s,--set", args->sets,
                    "set a control by its label (\"Translate X\") or identifier "

@@ -24,6 +24,9 @@ struct RenderArgs {
   std::optional<std::string> codec;
   std::optional<std::string> crf;
   std::optional<std::string> bitrate;
+  std::optional<std::string> out_type;
+  std::optional<std::string> compression;
+  std::optional<std::string> quality;
   std::vector<std::string> sets;  // "NAME=VALUE", in command-line order
   std::optional<std::string> project;
   std::optional<std::string> depth;

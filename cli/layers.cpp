@@ -140,6 +140,12 @@ RenderLayers OpenLayers(RenderSettings* settings) {
   if (map) CheckOutputIsNotFootage(s, *map, "map");
 
   RenderLayers layers;
+  layers.input_facts = ReadFootageFacts(*input);
+  if (map && !s.map_offset_given) {
+    const Window at = ReadFootageFacts(*map).data;
+    s.map_offset_x = at.x - layers.input_facts.data.x;
+    s.map_offset_y = at.y - layers.input_facts.data.y;
+  }
   layers.bpc = s.depth.value_or(std::max(input->depth(), map ? map->depth() : 8));
   vfoot::LayerOptions input_options = Options(s.input_layer, s, layers.bpc);
   layers.input = std::make_unique<vfoot::TimelineLayer>(std::move(input), input_options);

@@ -12,11 +12,13 @@
 #include "cli/frame_sinks.h"
 #include "cli/host_session.h"
 #include "cli/layers.h"
+#include "cli/output_layout.h"
 #include "cli/render_settings.h"
 #include "cli/sequence.h"
 #include "cli/silence.h"
 #include "cli/temp_file.h"
 #include "hostapp/footage/movie.h"
+#include "hostapp/text.h"
 
 namespace vcli {
 
@@ -39,17 +41,33 @@ int RunRender(const std::string& plugin, const RenderArgs& args) {
   // offset) down for the render. The footage decides the depth unless it was given.
   const RenderLayers layers = OpenLayers(&settings);
   const int bpc = layers.bpc;
-  if (bpc == 32 && !settings.quiet && !settings.movie_output && !settings.output_format.keeps_float)
-    std::fprintf(stderr,
-                 "varnex: warning: \"%s\" holds 8 bits per channel; the 32-bit render is "
-                 "converted\n",
-                 settings.output.c_str());
   const vfoot::Source& input = layers.input->source();
-  InstallInterruptCleanup();
   std::vector<std::string> warnings;
-  const std::unique_ptr<OutputSink> sink = MakeOutputSink(
-      settings, bpc, (input.width() + settings.downsample - 1) / settings.downsample,
-      (input.height() + settings.downsample - 1) / settings.downsample, input, &warnings);
+  const FootageFacts& facts = layers.input_facts;
+  if (!facts.other_channels.empty()) {
+    std::string names;
+    for (const std::string& name : facts.other_channels)
+      names += (names.empty() ? "" : ", ") + name;
+    warnings.push_back("input " + vhost::Quoted(settings.input) + ": channel" +
+                       (facts.other_channels.size() > 1 ? "s " : " ") + names +
+                       " not displaced, left out of the output");
+  }
+  if (!settings.movie_output) {
+    settings.output_layout = PlanImageLayout(settings, facts, DescribeRender(settings, bpc));
+    const SampleType type = settings.output_layout.type;
+    const std::string holds = type == SampleType::kHalf ? "half floats"
+                              : type == SampleType::kFloat
+                                  ? "floats"
+                                  : std::to_string(PrecisionOf(type)) + " bits per channel";
+    if (auto fewer =
+            PrecisionWarning(settings.output, holds, PrecisionOf(type), bpc, facts.precision))
+      warnings.push_back(*fewer);
+  }
+  InstallInterruptCleanup();
+  const std::unique_ptr<OutputSink> sink =
+      MakeOutputSink(settings, bpc, (input.width() + settings.downsample - 1) / settings.downsample,
+                     (input.height() + settings.downsample - 1) / settings.downsample, input,
+                     facts.precision, &warnings);
   for (const std::string& warning : warnings)
     if (!settings.quiet) std::fprintf(stderr, "varnex: warning: %s\n", warning.c_str());
 
@@ -87,6 +105,11 @@ int RunRender(const std::string& plugin, const RenderArgs& args) {
     RenderSequence(*session.host, plan, *sink);
   }
   sink->Finish();
+  if (!settings.quiet) {
+    for (const std::string& line :
+         LossWarnings(settings, sink->loss(), settings.output_layout.type))
+      std::fprintf(stderr, "varnex: warning: %s\n", line.c_str());
+  }
   return kExitOk;
 }
 

@@ -162,6 +162,38 @@ ControlSetting SetOption(const std::string& text) {
   return setting;
 }
 
+// The options of image files: their sample type, compression and quality, each checked against
+// what the output's format can do.
+void CheckImageWriteOptions(const RenderArgs& args, RenderSettings* settings) {
+  RenderSettings& s = *settings;
+  if (!args.out_type && !args.compression && !args.quality) return;
+  if (s.movie_output)
+    throw InputError(
+        "--out-type, --compression and --quality are for image outputs; a movie "
+        "takes --codec, --crf and --bitrate");
+  if (args.out_type) {
+    s.out_type = ParseSampleType(*args.out_type);
+    if (!s.out_type)
+      throw InputError("--out-type \"" + *args.out_type +
+                       "\": expected uint8, uint16, half or float");
+    if (!s.output_format.Holds(*s.out_type)) {
+      std::string held;
+      for (SampleType t : s.output_format.holds)
+        held += (held.empty() ? "" : ", ") + std::string(SampleTypeName(t));
+      throw InputError("--out-type " + *args.out_type + ": " + s.output_format.name + " files (\"" +
+                       s.output + "\") hold " + held);
+    }
+  }
+  if (args.compression) {
+    CheckCompression(s.output_format, *args.compression, s.output);
+    s.compression = *args.compression;
+  }
+  if (args.quality) {
+    s.quality = IntOption("--quality", *args.quality, 1, 100);
+    CheckQuality(s.output_format, s.quality, s.output);
+  }
+}
+
 }  // namespace
 
 RenderSettings ResolveRenderSettings(const RenderArgs& args) {
@@ -208,6 +240,7 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
     offset = *project.map_offset;
     CheckOffset(from_project + ": \"map.offset\"", offset);
   }
+  s.map_offset_given = args.map_offset || project.map_offset;
   s.map_offset_x = offset.first;
   s.map_offset_y = offset.second;
 
@@ -263,6 +296,7 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
   const std::string first_name = OutputPath(s, s.first_frame);
   CheckOutputFolder(first_name);
   if (!s.movie_output) s.output_format = OutputFormatFor(first_name);
+  CheckImageWriteOptions(args, &s);
   return s;
 }
 

@@ -37,10 +37,15 @@ struct RenderSettings {
   bool movie_output = false;            // OUTPUT is one movie file holding every frame
   MovieSettings movie;
   OutputFormat output_format;  // of every frame of an image output: the pattern keeps the extension
+  std::optional<SampleType> out_type;  // unset: from the input
+  std::string compression;             // empty: the format's default
+  int quality = 0;                     // 0: the format's default
+  ImageLayout output_layout;           // what each image written carries; completed from the input
   std::optional<std::string> map;
   LayerSettings map_layer;
   int map_offset_x = 0;
   int map_offset_y = 0;
+  bool map_offset_given = false;  // else the map's data window, relative to the input's, places it
   vfoot::MissingFrames missing = vfoot::MissingFrames::kRefuse;
   bool fps_given = false;     // else a movie input's own rate replaces the default
   bool frames_given = false;  // else the input's own frames, for a sequence or a movie

@@ -104,11 +104,11 @@ TEST(CliRender, FloatRenderIntoAn8BitFormatWarnsOnce) {
   TempDir dir;
   WritePicture(dir / "in.exr", GradientPicture(), OIIO::TypeDesc::FLOAT);
   const std::string out = dir / "out.png";
-  auto run = RunVarnex({"render", dir / "in.exr", "-o", out}, dir);
+  auto run = RunVarnex({"render", dir / "in.exr", "-o", out, "--out-type", "uint8"}, dir);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "varnex: warning: \"" + out +
                          "\" holds 8 bits per channel; the 32-bit render is converted\n");
-  run = RunVarnex({"render", dir / "in.exr", "-o", out, "--quiet"}, dir);
+  run = RunVarnex({"render", dir / "in.exr", "-o", out, "--out-type", "uint8", "--quiet"}, dir);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out, "");
