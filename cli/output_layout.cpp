@@ -192,4 +192,27 @@ std::optional<std::string> PrecisionWarning(const std::string& output, const std
          "-bit render is converted";
 }
 
+std::optional<std::string> ShallowRenderWarning(const RenderSettings& s, const vfoot::Source& input,
+                                                const FootageFacts& facts, int bpc) {
+  if (bpc != 8 || facts.precision <= 8) return std::nullopt;
+  std::string line =
+      "input " + Quoted(s.input) + " holds " +
+      (facts.type == SampleType::kHalf    ? "half floats"
+       : facts.type == SampleType::kFloat ? "floats"
+                                          : std::to_string(facts.precision) + "-bit samples") +
+      "; the 8-bit render keeps 8 bits of them";
+  if (facts.type != SampleType::kHalf && facts.type != SampleType::kFloat) return line;
+  if (input.kind() != vfoot::SourceKind::kStill) return line + " and clips values outside 0..1";
+  const RgbaImage image = ReadImage(input.path(), "input");
+  int64_t clipped = 0;
+  for (size_t i = 0; i < image.pixels.size(); i += 4) {
+    bool out = false;
+    for (int c = 0; c < 4; ++c)
+      out = out || !(image.pixels[i + c] >= 0 && image.pixels[i + c] <= 1);
+    clipped += out;
+  }
+  if (clipped > 0) line += "; " + std::to_string(clipped) + " pixels outside 0..1 are clipped";
+  return line;
+}
+
 }  // namespace vcli

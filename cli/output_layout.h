@@ -47,4 +47,10 @@ std::string DescribeRender(const RenderSettings& settings, int bpc);
 std::optional<std::string> PrecisionWarning(const std::string& output, const std::string& holds,
                                             int precision, int bpc, int input_precision);
 
+// What an 8-bit render of deeper input footage loses, said before the render: a still's clipped
+// pixels are counted. Nullopt when the render is as deep as the footage.
+std::optional<std::string> ShallowRenderWarning(const RenderSettings& settings,
+                                                const vfoot::Source& input,
+                                                const FootageFacts& facts, int bpc);
+
 }  // namespace vcli

@@ -52,6 +52,8 @@ int RunRender(const std::string& plugin, const RenderArgs& args) {
                        (facts.other_channels.size() > 1 ? "s " : " ") + names +
                        " not displaced, left out of the output");
   }
+  if (auto shallow = ShallowRenderWarning(settings, input, facts, bpc))
+    warnings.push_back(*shallow);
   if (!settings.movie_output) {
     settings.output_layout = PlanImageLayout(settings, facts, DescribeRender(settings, bpc));
     const SampleType type = settings.output_layout.type;

@@ -150,6 +150,14 @@ TEST(IoSamples, WhatTheFileCannotHoldIsCountedInAWarning) {
           "varnex: warning: " + jpg +
               " keeps no alpha: 4 pixels that were not opaque are written over black"}));
 
+  // Told to render at 8 bits, the input loses its depth and its range before the render.
+  run =
+      RunVarnex(Args({"render", dir / "in.exr", "-d", "8", "-o", dir / "d8.exr"}, kIdentity), dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "varnex: warning: input \"" + (dir / "in.exr").string() +
+                         "\" holds floats; the 8-bit render keeps 8 bits of them; 5 pixels outside "
+                         "0..1 are clipped\n");
+
   run = RunVarnex(Args({"render", dir / "in.exr", "-q", "-o", dir / "quiet.jpg"}, kIdentity), dir);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
