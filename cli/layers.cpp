@@ -78,7 +78,7 @@ void CheckOutputIsNotFootage(const RenderSettings& s, const vfoot::Source& sourc
                              const std::string& role) {
   if (source.kind() == vfoot::SourceKind::kStill && !s.movie_output) return;
   const std::set<std::string> files = FilesOf(source);
-  for (int frame = s.first_frame; frame <= s.last_frame; ++frame) {
+  for (int frame : s.frames) {
     const std::string out = OutputPath(s, frame);
     if (files.count(std::filesystem::absolute(out).lexically_normal().string()))
       throw InputError(
@@ -132,10 +132,10 @@ RenderLayers OpenLayers(RenderSettings* settings) {
       throw InputError("input " + Quoted(s.input) + " covers frames " + std::to_string(first) +
                        "-" + std::to_string(last) + "; choose frames within 0-" +
                        std::to_string(kMaxFrame) + " with --frames");
-    s.first_frame = static_cast<int>(first);
-    s.last_frame = static_cast<int>(last);
+    std::vector<int> frames;
+    for (int64_t f = first; f <= last; ++f) frames.push_back(static_cast<int>(f));
+    SetFrames(&s, std::move(frames));
   }
-  CheckOutputFrames(s, s.first_frame, s.last_frame);
   CheckOutputIsNotFootage(s, *input, "input");
   if (map) CheckOutputIsNotFootage(s, *map, "map");
 

@@ -9,6 +9,7 @@
 
 #include "cli/errors.h"
 #include "cli/format.h"
+#include "cli/frame_list.h"
 #include "cli/silence.h"
 #include "hostapp/footage/frame_pattern.h"
 #include "hostapp/footage/image_read.h"
@@ -165,8 +166,7 @@ ImageLayout PlanImageLayout(const RenderSettings& s, const FootageFacts& input,
 std::string DescribeRender(const RenderSettings& s, int bpc) {
   std::string text = "input " + Quoted(s.input);
   if (s.map) text += ", map " + Quoted(*s.map);
-  text += ", frames " + std::to_string(s.first_frame) + "-" + std::to_string(s.last_frame) +
-          " at " + std::to_string(s.fps.num) +
+  text += ", frames " + FormatFrameList(s.frames) + " at " + std::to_string(s.fps.num) +
           (s.fps.den == 1 ? "" : "/" + std::to_string(s.fps.den)) + " fps, " + std::to_string(bpc) +
           " bits";
   if (s.downsample > 1) text += ", downsample " + std::to_string(s.downsample);

@@ -130,7 +130,10 @@ class ProjectReader {
         else
           Fail("\"fps\" must be a number or a ratio such as \"24000/1001\"");
       } else if (key == "frames") {
-        project.frames = IntPair(v, key);
+        if (v.is_string())
+          project.frame_list = v.get<std::string>();
+        else
+          project.frames = IntPair(v, key);
       } else if (key == "depth") {
         project.depth = Int(v, key);
       } else if (key == "controls") {

@@ -84,8 +84,7 @@ int RunRender(const std::string& plugin, const RenderArgs& args) {
   if (map_layer >= 0) session.host->controls().at(map_layer).has_layer = layers.map != nullptr;
 
   SequencePlan plan;
-  for (int frame = settings.first_frame; frame <= settings.last_frame; ++frame)
-    plan.frames.push_back(frame);
+  plan.frames = settings.frames;
   plan.input = layers.input.get();
   plan.map = layers.map.get();
   plan.bpc = bpc;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cli/errors.h"
+#include "cli/frame_list.h"
 #include "cli/image_io.h"
 #include "cli/limits.h"
 
@@ -250,17 +251,30 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
   else if (project.fps)
     s.fps = ParseFps(from_project + ": \"fps\"", *project.fps);
 
-  std::optional<std::pair<int, int>> frames;
+  // A plain range or frame keeps the messages of a range; anything else is a frame list.
+  std::optional<std::vector<int>> frames;
+  auto range = [](int first, int last) {
+    std::vector<int> list;
+    for (int f = first; f <= last; ++f) list.push_back(f);
+    return list;
+  };
   if (args.frames) {
     int single = 0;
-    if (ParseInt(*args.frames, &single))
-      frames = std::pair{single, single};
-    else
-      frames = ParsePair("--frames", *args.frames, '-', "A-B");
-    CheckFrames("--frames", frames->first, frames->second);
+    if (ParseInt(*args.frames, &single)) {
+      CheckFrames("--frames", single, single);
+      frames = range(single, single);
+    } else if (args.frames->find_first_of(",x") != std::string::npos) {
+      frames = ParseFrameList(*args.frames, "--frames");
+    } else {
+      const auto [first, last] = ParsePair("--frames", *args.frames, '-', "A-B");
+      CheckFrames("--frames", first, last);
+      frames = range(first, last);
+    }
+  } else if (project.frame_list) {
+    frames = ParseFrameList(*project.frame_list, from_project + ": \"frames\"");
   } else if (project.frames) {
-    frames = project.frames;
-    CheckFrames(from_project, frames->first, frames->second);
+    CheckFrames(from_project, project.frames->first, project.frames->second);
+    frames = range(project.frames->first, project.frames->second);
   }
 
   if (args.depth)
@@ -287,12 +301,8 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
                      "\": a movie holds every frame; it takes no frame-number placeholder");
   if (!s.movie_output && (s.movie.codec || s.movie.crf || s.movie.bitrate))
     throw InputError("--codec, --crf and --bitrate are for a movie output (.mov, .mp4, .mkv)");
-  if (frames) {
-    s.frames_given = true;
-    s.first_frame = frames->first;
-    s.last_frame = frames->second;
-  }
-  CheckOutputFrames(s, s.first_frame, s.last_frame);
+  s.frames_given = frames.has_value();
+  SetFrames(&s, frames.value_or(std::vector<int>{0}));
   const std::string first_name = OutputPath(s, s.first_frame);
   CheckOutputFolder(first_name);
   if (!s.movie_output) s.output_format = OutputFormatFor(first_name);
@@ -307,10 +317,14 @@ bool IsMovieName(const std::string& path) {
   return ext == ".mov" || ext == ".mp4" || ext == ".mkv";
 }
 
-void CheckOutputFrames(const RenderSettings& s, int first, int last) {
-  if (!s.pattern && !s.movie_output && first != last)
-    throw InputError("output \"" + s.output + "\": frames " + std::to_string(first) + "-" +
-                     std::to_string(last) + " need #### or %04d in the name for the frame number");
+void SetFrames(RenderSettings* settings, std::vector<int> frames) {
+  RenderSettings& s = *settings;
+  s.frames = std::move(frames);
+  s.first_frame = s.frames.front();
+  s.last_frame = s.frames.back();
+  if (!s.pattern && !s.movie_output && s.frames.size() > 1)
+    throw InputError("output \"" + s.output + "\": frames " + FormatFrameList(s.frames) +
+                     " need #### or %04d in the name for the frame number");
 }
 
 std::string OutputPath(const RenderSettings& settings, int frame) {

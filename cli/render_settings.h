@@ -50,7 +50,9 @@ struct RenderSettings {
   bool fps_given = false;     // else a movie input's own rate replaces the default
   bool frames_given = false;  // else the input's own frames, for a sequence or a movie
   FrameRate fps{24, 1};
-  int first_frame = 0;
+  std::vector<int>
+      frames;           // the frames to render, ascending; completed from the input if not given
+  int first_frame = 0;  // the first and last of them
   int last_frame = 0;
   std::optional<int> depth;  // unset: decided by the input image
   int downsample = 1;
@@ -68,9 +70,9 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args);
 // Whether OUTPUT names a movie file (.mov, .mp4, .mkv) rather than images.
 bool IsMovieName(const std::string& path);
 
-// Checks frames first-last for the output: a range of images needs a frame-number placeholder.
-// Throws InputError.
-void CheckOutputFrames(const RenderSettings& settings, int first, int last);
+// Sets the frames to render, and checks them against the output: more than one image needs a
+// frame-number placeholder. Throws InputError.
+void SetFrames(RenderSettings* settings, std::vector<int> frames);
 
 // The file name frame `frame` is written to.
 std::string OutputPath(const RenderSettings& settings, int frame);
