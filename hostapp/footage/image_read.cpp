@@ -167,6 +167,7 @@ ImageHeader ReadImageHeader(const std::string& path, const std::string& role) {
   header.float_samples = layout.format.is_floating_point();
   header.deep_samples = layout.format.size() > 1;
   header.format = in->format_name();
+  header.colour_space = layout.get_string_attribute("oiio:ColorSpace");
   return header;
 }
 
