@@ -11,12 +11,27 @@ namespace vcli {
 
 namespace {
 
+// Hands `write` the rendered frame in the output's colour space: the frame itself when the
+// settings convert nothing, else a converted copy (the render's buffer is not ours to change).
+template <typename Write>
+void InOutputSpace(const RenderSettings& s, const vhost::Image& image, Write write) {
+  if (s.output_conversion.identity()) {
+    write(image);
+    return;
+  }
+  vhost::Image converted = image;
+  s.output_conversion.Apply(&converted);
+  write(converted);
+}
+
 class ImageFiles : public OutputSink {
  public:
   ImageFiles(const RenderSettings& settings, int bpc) : settings_(settings), bpc_(bpc) {}
 
   void Take(int frame, const vhost::Image& image) override {
-    WriteHostImage(OutputPath(settings_, frame), image, settings_.output_format, bpc_);
+    InOutputSpace(settings_, image, [&](const vhost::Image& out) {
+      WriteHostImage(OutputPath(settings_, frame), out, settings_.output_format, bpc_);
+    });
   }
 
  private:
@@ -58,7 +73,7 @@ class MovieFile : public OutputSink {
       if (!writer_)
         writer_.emplace(settings_.output,
                         WriterOptions(settings_, bpc_, image.width, image.height, audio_));
-      writer_->writer.Write(image);
+      InOutputSpace(settings_, image, [&](const vhost::Image& out) { writer_->writer.Write(out); });
     } catch (const vfoot::FootageError& e) {
       throw RenderError(e.what());
     }

@@ -18,10 +18,11 @@ class OutputSink : public FrameSink {
   virtual void Finish() {}
 };
 
-// The sink for the settings' output. For a movie, the encoder and its options are tried first at
-// the size frames are expected at (`width` × `height`), so that a codec the container refuses is
-// an InputError before anything renders. A movie input's audio goes along into a movie output,
-// in step with the frames rendered; what cannot go along is added to `warnings`.
+// The sink for the settings' output. Each frame is converted by the settings' output conversion
+// before the image or movie writer gets it. For a movie, the encoder and its options are tried
+// first at the size frames are expected at (`width` × `height`), so that a codec the container
+// refuses is an InputError before anything renders. A movie input's audio goes along into a movie
+// output, in step with the frames rendered; what cannot go along is added to `warnings`.
 std::unique_ptr<OutputSink> MakeOutputSink(const RenderSettings& settings, int bpc, int width,
                                            int height, const vfoot::Source& input,
                                            std::vector<std::string>* warnings);

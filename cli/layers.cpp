@@ -139,6 +139,12 @@ RenderLayers OpenLayers(RenderSettings* settings) {
   CheckOutputIsNotFootage(s, *input, "input");
   if (map) CheckOutputIsNotFootage(s, *map, "map");
 
+  const ColourPlan colour = PlanColour(s, *input);
+  s.output_colour_space = colour.output_space;
+  s.output_conversion = colour.output;
+  if (!colour.input.identity()) input = vfoot::ConvertingSource(std::move(input), colour.input);
+  if (map && !colour.map.identity()) map = vfoot::ConvertingSource(std::move(map), colour.map);
+
   RenderLayers layers;
   layers.bpc = s.depth.value_or(std::max(input->depth(), map ? map->depth() : 8));
   vfoot::LayerOptions input_options = Options(s.input_layer, s, layers.bpc);

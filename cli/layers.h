@@ -18,7 +18,9 @@ struct RenderLayers {
 
 // Opens the input and the map, completes `settings` from them and checks the output against
 // them: a range of images needs a frame number, and no output file may be one of the footage's
-// own frames. Throws InputError, in one line naming the file, for footage that cannot be used.
+// own frames. The layers' frames come converted as the settings' colour plan says (PlanColour),
+// and the settings receive the output's colour space and conversion. Throws InputError, in one
+// line naming the file, for footage that cannot be used.
 RenderLayers OpenLayers(RenderSettings* settings);
 
 }  // namespace vcli
