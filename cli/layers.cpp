@@ -146,7 +146,10 @@ RenderLayers OpenLayers(RenderSettings* settings) {
   if (map && !colour.map.identity()) map = vfoot::ConvertingSource(std::move(map), colour.map);
 
   RenderLayers layers;
-  layers.bpc = s.depth.value_or(std::max(input->depth(), map ? map->depth() : 8));
+  // Converted values fall between 8-bit steps: a render whose output is converted runs at 32 bits
+  // unless told otherwise, as converted footage does (its depth says 32).
+  const int output_depth = s.output_conversion.identity() ? 8 : 32;
+  layers.bpc = s.depth.value_or(std::max({input->depth(), map ? map->depth() : 8, output_depth}));
   vfoot::LayerOptions input_options = Options(s.input_layer, s, layers.bpc);
   layers.input = std::make_unique<vfoot::TimelineLayer>(std::move(input), input_options);
   if (map) {

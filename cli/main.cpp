@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   CommandLine command;
   if (int status = ParseCommandLine(argc, argv, &command); status >= 0) return status;
   try {
+    // The one command that needs no plug-in.
     if (command.kind == CommandKind::kColorspaces) return RunColorspaces(command.ocio_config);
     const std::string plugin = FindPlugin(command.plugin);
     switch (command.kind) {
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
       case CommandKind::kGpu:
         return RunGpu(plugin);
       case CommandKind::kColorspaces:
-        break;
+        break;  // run above
     }
   } catch (const InputError& e) {
     std::fprintf(stderr, "varnex: %s\n", e.what());

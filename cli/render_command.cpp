@@ -39,7 +39,10 @@ int RunRender(const std::string& plugin, const RenderArgs& args) {
   // offset) down for the render. The footage decides the depth unless it was given.
   const RenderLayers layers = OpenLayers(&settings);
   const int bpc = layers.bpc;
-  if (bpc == 32 && !settings.quiet && !settings.movie_output && !settings.output_format.keeps_float)
+  // A colour-managed render is at 32 bits for its conversions, not for what the output keeps.
+  const bool colour_managed = settings.colour.working || !settings.output_conversion.identity();
+  if (bpc == 32 && !settings.quiet && !settings.movie_output &&
+      !settings.output_format.keeps_float && !colour_managed)
     std::fprintf(stderr,
                  "varnex: warning: \"%s\" holds 8 bits per channel; the 32-bit render is "
                  "converted\n",
