@@ -102,6 +102,28 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
           "host render threads (default: the number of cores, at most " +
               std::to_string(kMaxThreads) + ")",
           "N");
+  AddText(render, "--colorspace-in", &args->colorspace_in,
+          "the colour space of the input's values, over its file's tag (default: the tag, else "
+          "sRGB for integer images, linear for float images, Rec709 for movies)",
+          "NAME");
+  AddText(render, "--working-space", &args->working_space,
+          "render in this colour space: the input is converted into it, the render runs at 32 "
+          "bits, and the output is converted into --colorspace-out (default: values pass "
+          "through untouched)",
+          "NAME");
+  AddText(render, "--colorspace-out", &args->colorspace_out,
+          "the colour space to write (default: the input's; with --working-space the output "
+          "format's usual one: sRGB for 8- and 16-bit images, linear for EXR and float TIFF, "
+          "Rec709 for movies)",
+          "NAME");
+  AddText(render, "--map-colorspace", &args->map_colorspace,
+          "convert the map from this colour space into the working space (or the input's); "
+          "by default the map is data and is never converted",
+          "NAME");
+  AddText(render, "--ocio-config", &args->ocio_config,
+          "the OpenColorIO config whose colour spaces the names are (default: $OCIO, else "
+          "OpenImageIO's built-in spaces)",
+          "FILE");
   render->add_flag("-q,--quiet", args->quiet, "no progress display and no warnings");
   render->add_flag("-v,--verbose", args->verbose,
                    "show the plug-in's GL diagnostics (on standard error)");
@@ -133,6 +155,11 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
   controls->add_flag("--json", out->json, "print the list as JSON");
   CLI::App* about = app.add_subcommand("about", "print the plug-in's About text");
   CLI::App* gpu = app.add_subcommand("gpu", "print the four GPU driver texts the plug-in shows");
+  CLI::App* colorspaces =
+      app.add_subcommand("colorspaces", "list the colour spaces of the colour configuration");
+  AddText(colorspaces, "--ocio-config", &out->ocio_config,
+          "the OpenColorIO config to list (default: $OCIO, else OpenImageIO's built-in spaces)",
+          "FILE");
   // Each command names its own, so that its --help lists it.
   for (CLI::App* command : {render, controls, about, gpu})
     AddText(command, "--plugin", &out->plugin,
@@ -150,6 +177,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
   if (controls->parsed()) out->kind = CommandKind::kControls;
   if (about->parsed()) out->kind = CommandKind::kAbout;
   if (gpu->parsed()) out->kind = CommandKind::kGpu;
+  if (colorspaces->parsed()) out->kind = CommandKind::kColorspaces;
   return -1;
 }
 

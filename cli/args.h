@@ -9,7 +9,7 @@
 
 namespace vcli {
 
-enum class CommandKind { kRender, kControls, kAbout, kGpu };
+enum class CommandKind { kRender, kControls, kAbout, kGpu, kColorspaces };
 
 struct RenderArgs {
   std::optional<std::string> input;
@@ -34,14 +34,20 @@ struct RenderArgs {
   std::optional<std::string> frames;  // "A-B" or "A"
   std::optional<std::string> fps;
   std::optional<std::string> threads;
+  std::optional<std::string> colorspace_in;
+  std::optional<std::string> colorspace_out;
+  std::optional<std::string> working_space;
+  std::optional<std::string> map_colorspace;
+  std::optional<std::string> ocio_config;
   bool quiet = false;
   bool verbose = false;
 };
 
 struct CommandLine {
   CommandKind kind = CommandKind::kAbout;
-  std::optional<std::string> plugin;  // the module to load; default: beside the executable
-  bool json = false;                  // controls --json
+  std::optional<std::string> plugin;       // the module to load; default: beside the executable
+  bool json = false;                       // controls --json
+  std::optional<std::string> ocio_config;  // colorspaces --ocio-config
   RenderArgs render;
 };
 

@@ -13,13 +13,28 @@ namespace vcli {
 
 namespace {
 
+// Hands `write` the rendered frame in the output's colour space: the frame itself when the
+// settings convert nothing, else a converted copy (the render's buffer is not ours to change).
+template <typename Write>
+void InOutputSpace(const RenderSettings& s, const vhost::Image& image, Write write) {
+  if (s.output_conversion.identity()) {
+    write(image);
+    return;
+  }
+  vhost::Image converted = image;
+  s.output_conversion.Apply(&converted);
+  write(converted);
+}
+
 class ImageFiles : public OutputSink {
  public:
   explicit ImageFiles(const RenderSettings& settings) : settings_(settings) {}
 
   void Take(int frame, const vhost::Image& image) override {
-    Account(WriteHostImage(OutputPath(settings_, frame), image, settings_.output_format,
-                           settings_.output_layout));
+    InOutputSpace(settings_, image, [&](const vhost::Image& out) {
+      Account(WriteHostImage(OutputPath(settings_, frame), out, settings_.output_format,
+                             settings_.output_layout));
+    });
   }
 
  private:
@@ -60,8 +75,10 @@ class MovieFile : public OutputSink {
       if (!writer_)
         writer_.emplace(settings_.output,
                         WriterOptions(settings_, bpc_, image.width, image.height, audio_));
-      writer_->writer.Write(image);
-      Account(LossOf(image, SampleType::kUInt16, writer_->writer.keeps_alpha()));
+      InOutputSpace(settings_, image, [&](const vhost::Image& out) {
+        writer_->writer.Write(out);
+        Account(LossOf(out, SampleType::kUInt16, writer_->writer.keeps_alpha()));
+      });
     } catch (const vfoot::FootageError& e) {
       throw RenderError(e.what());
     }

@@ -43,10 +43,11 @@ class OutputSink : public FrameSink {
 std::vector<std::string> LossWarnings(const RenderSettings& settings, const RenderLoss& loss,
                                       SampleType type);
 
-// The sink for the settings' output. For a movie, the encoder and its options are tried first at
-// the size frames are expected at (`width` × `height`), so that a codec the container refuses is
-// an InputError before anything renders. A movie input's audio goes along into a movie output,
-// in step with the frames rendered; what cannot go along is added to `warnings`.
+// The sink for the settings' output. Each frame is converted by the settings' output conversion
+// before the image or movie writer gets it. For a movie, the encoder and its options are tried
+// first at the size frames are expected at (`width` × `height`), so that a codec the container
+// refuses is an InputError before anything renders. A movie input's audio goes along into a movie
+// output, in step with the frames rendered; what cannot go along is added to `warnings`.
 // `input_precision` (the input's significant bits) decides whether fewer bits in the movie than
 // the render are worth a warning.
 std::unique_ptr<OutputSink> MakeOutputSink(const RenderSettings& settings, int bpc, int width,

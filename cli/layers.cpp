@@ -139,6 +139,12 @@ RenderLayers OpenLayers(RenderSettings* settings) {
   CheckOutputIsNotFootage(s, *input, "input");
   if (map) CheckOutputIsNotFootage(s, *map, "map");
 
+  const ColourPlan colour = PlanColour(s, *input);
+  s.output_colour_space = colour.output_space;
+  s.output_conversion = colour.output;
+  if (!colour.input.identity()) input = vfoot::ConvertingSource(std::move(input), colour.input);
+  if (map && !colour.map.identity()) map = vfoot::ConvertingSource(std::move(map), colour.map);
+
   RenderLayers layers;
   layers.input_facts = ReadFootageFacts(*input);
   if (map && !s.map_offset_given) {
@@ -146,7 +152,10 @@ RenderLayers OpenLayers(RenderSettings* settings) {
     s.map_offset_x = at.x - layers.input_facts.data.x;
     s.map_offset_y = at.y - layers.input_facts.data.y;
   }
-  layers.bpc = s.depth.value_or(std::max(input->depth(), map ? map->depth() : 8));
+  // Converted values fall between 8-bit steps: a render whose output is converted runs at 32 bits
+  // unless told otherwise, as converted footage does (its depth says 32).
+  const int output_depth = s.output_conversion.identity() ? 8 : 32;
+  layers.bpc = s.depth.value_or(std::max({input->depth(), map ? map->depth() : 8, output_depth}));
   vfoot::LayerOptions input_options = Options(s.input_layer, s, layers.bpc);
   layers.input = std::make_unique<vfoot::TimelineLayer>(std::move(input), input_options);
   if (map) {

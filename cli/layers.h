@@ -21,7 +21,9 @@ struct RenderLayers {
 // Opens the input and the map, completes `settings` from them and checks the output against
 // them: a range of images needs a frame number, and no output file may be one of the footage's
 // own frames. Without an offset given, the map sits where its data window is relative to the
-// input's. Throws InputError, in one line naming the file, for footage that cannot be used.
+// input's. The layers' frames come converted as the settings' colour plan says (PlanColour),
+// and the settings receive the output's colour space and conversion. Throws InputError, in one
+// line naming the file, for footage that cannot be used.
 RenderLayers OpenLayers(RenderSettings* settings);
 
 }  // namespace vcli

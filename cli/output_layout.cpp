@@ -72,7 +72,7 @@ bool DescribesTheOldPixels(const std::string& name) {
     if (StartsWith(name, prefix)) return true;
   }
   for (const char* exact : {"compression", "CompressionQuality", "planarconfig", "ICCProfile",
-                            "Software", "varnex:Settings"}) {
+                            "Software", "varnex:Settings", "colorspace"}) {
     if (name.size() == std::string(exact).size() && StartsWith(name, exact)) return true;
   }
   return false;
@@ -158,6 +158,12 @@ ImageLayout PlanImageLayout(const RenderSettings& s, const FootageFacts& input,
   layout.attributes = input.attributes;
   layout.attributes.attribute("Software", std::string("varnex ") + VARNEX_VERSION);
   layout.attributes.attribute("varnex:Settings", settings_text);
+  // The space the written values are in, never a guess left to the writer's defaults.
+  // OpenImageIO's EXR writer drops its own tag, so it goes as "colorspace" as well.
+  if (!s.output_colour_space.empty()) {
+    layout.attributes.attribute("oiio:ColorSpace", s.output_colour_space);
+    layout.attributes.attribute("colorspace", s.output_colour_space);
+  }
   layout.compression = s.compression;
   layout.quality = s.quality;
   return layout;

@@ -11,6 +11,7 @@
 #include "cli/frame_list.h"
 #include "cli/image_io.h"
 #include "cli/limits.h"
+#include "hostapp/text.h"
 
 namespace vcli {
 
@@ -195,6 +196,72 @@ void CheckImageWriteOptions(const RenderArgs& args, RenderSettings* settings) {
   }
 }
 
+// A colour option's value, the command line over the project, with the name of where it came from.
+struct Named {
+  std::string value;
+  std::string where;
+};
+
+std::optional<Named> Pick(const std::optional<std::string>& arg, const std::string& option,
+                          const std::optional<std::string>& key, const std::string& key_where) {
+  if (arg) return Named{*arg, option};
+  if (key) return Named{*key, key_where};
+  return std::nullopt;
+}
+
+// Runs a step of the footage's colour code, its refusals as InputError.
+template <typename Step>
+auto Colour(Step step) {
+  try {
+    return step();
+  } catch (const vfoot::FootageError& e) {
+    throw InputError(e.what());
+  }
+}
+
+ColourSettings ResolveColour(const RenderArgs& args, const Project& project,
+                             const std::string& from_project) {
+  auto key = [&](const char* name) { return from_project + ": \"" + name + "\""; };
+  const std::optional<Named> config =
+      Pick(args.ocio_config, "--ocio-config", project.colour.ocio_config, key("ocio_config"));
+  const std::optional<Named> input =
+      Pick(args.colorspace_in, "--colorspace-in", project.colour.input, key("colorspace_in"));
+  const std::optional<Named> output =
+      Pick(args.colorspace_out, "--colorspace-out", project.colour.output, key("colorspace_out"));
+  const std::optional<Named> working =
+      Pick(args.working_space, "--working-space", project.colour.working, key("working_space"));
+  const std::optional<Named> map =
+      Pick(args.map_colorspace, "--map-colorspace", project.colour.map, key("map_colorspace"));
+  ColourSettings colour;
+  if (!config && !input && !output && !working && !map) return colour;
+  colour.config = Colour([&] {
+    return config ? std::make_shared<const vfoot::ColourConfig>(config->value, config->where)
+                  : std::make_shared<const vfoot::ColourConfig>("", "--ocio-config");
+  });
+  auto resolve = [&](const std::optional<Named>& name) -> std::optional<std::string> {
+    if (!name) return std::nullopt;
+    try {
+      return colour.config->Resolve(name->value, name->where);
+    } catch (const vfoot::FootageError& e) {
+      throw InputError(std::string(e.what()) + " (see varnex colorspaces)");
+    }
+  };
+  colour.input = resolve(input);
+  colour.output = resolve(output);
+  colour.working = resolve(working);
+  colour.map = resolve(map);
+  return colour;
+}
+
+// The space an output format's files are usually in, for a render at 32 bits.
+std::string UsualOutputSpace(const RenderSettings& s) {
+  if (s.movie_output) return vfoot::kRec709Space;
+  const std::string& f = s.output_format.name;
+  const bool floats = f == "openexr" || f == "hdr" ||
+                      (s.out_type == SampleType::kHalf || s.out_type == SampleType::kFloat);
+  return floats ? vfoot::kLinearSpace : vfoot::kSrgbSpace;
+}
+
 }  // namespace
 
 RenderSettings ResolveRenderSettings(const RenderArgs& args) {
@@ -281,6 +348,14 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
     s.depth = CheckDepth("--depth", IntOption("--depth", *args.depth, 8, 32));
   else if (project.depth)
     s.depth = CheckDepth(from_project, *project.depth);
+  s.colour = ResolveColour(args, project, from_project);
+  if (s.colour.working) {
+    if (s.depth == 8)
+      throw InputError(std::string(args.depth ? "--depth" : from_project + ": \"depth\"") +
+                       " 8: a working colour space renders at 32 bits; leave the depth out or "
+                       "give 32");
+    s.depth = 32;
+  }
   if (args.downsample)
     s.downsample = IntOption("--downsample", *args.downsample, 1, kMaxDownsample);
   const unsigned cores = std::thread::hardware_concurrency();
@@ -308,6 +383,53 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
   if (!s.movie_output) s.output_format = OutputFormatFor(first_name);
   CheckImageWriteOptions(args, &s);
   return s;
+}
+
+ColourPlan PlanColour(const RenderSettings& s, const vfoot::Source& input) {
+  const ColourSettings& colour = s.colour;
+  const vfoot::ColourTag tag = input.colour_tag();
+  std::string input_space;
+  std::string origin;
+  if (colour.input) {
+    input_space = *colour.input;
+  } else if (!tag.space.empty()) {
+    input_space = vfoot::ConventionalSpelling(tag.space);
+    origin = "its tag";
+  } else {
+    input_space = vfoot::ConventionalSpace(input.kind(), tag.float_samples);
+    origin = "by convention";
+  }
+  ColourPlan plan;
+  plan.output_space = input_space;
+  if (!colour.working && !colour.output && !colour.map) return plan;
+
+  const vfoot::ColourConfig& config = *colour.config;
+  if (!colour.input) {
+    const std::optional<std::string> found = config.Find(input_space);
+    if (!found)
+      throw InputError("input " + vhost::Quoted(s.input) + ": its colour space " +
+                       vhost::Quoted(input_space) + " (" + origin +
+                       ") is not in the colour configuration " + config.name() +
+                       "; name it with --colorspace-in");
+    input_space = *found;
+  }
+  const std::string render_space = colour.working.value_or(input_space);
+  plan.output_space = colour.output.value_or(render_space);
+  if (colour.working && !colour.output) {
+    const std::string usual = UsualOutputSpace(s);
+    const std::optional<std::string> found = config.Find(usual);
+    if (!found)
+      throw InputError("output " + vhost::Quoted(s.output) + ": its format's usual colour space " +
+                       vhost::Quoted(usual) + " is not in the colour configuration " +
+                       config.name() + "; name one with --colorspace-out");
+    plan.output_space = *found;
+  }
+  Colour([&] {
+    if (colour.working) plan.input = config.Conversion(input_space, *colour.working);
+    if (colour.map) plan.map = config.Conversion(*colour.map, render_space);
+    plan.output = config.Conversion(render_space, plan.output_space);
+  });
+  return plan;
 }
 
 bool IsMovieName(const std::string& path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "cli/image_io.h"
 #include "cli/project.h"
 #include "cli/timing.h"
+#include "hostapp/footage/colour.h"
 #include "hostapp/footage/layer.h"
 
 namespace vcli {
@@ -27,6 +29,17 @@ struct MovieSettings {
   std::optional<std::string> codec;
   std::optional<int> crf;
   std::optional<int64_t> bitrate;  // bits per second
+};
+
+// Colour management as asked for, every name already the configuration's own. Without any of
+// these the render passes values through untouched, as a project without a working colour space.
+struct ColourSettings {
+  // Loaded only when a colour option or key is given, so that other renders never read $OCIO.
+  std::shared_ptr<const vfoot::ColourConfig> config;
+  std::optional<std::string> input;    // the input's space, over its tag
+  std::optional<std::string> output;   // the space to write
+  std::optional<std::string> working;  // the space to render in, at 32 bits
+  std::optional<std::string> map;      // the map's; without it the map is data, never converted
 };
 
 struct RenderSettings {
@@ -60,12 +73,32 @@ struct RenderSettings {
   bool quiet = false;
   bool verbose = false;
   std::vector<ControlSetting> controls;  // project settings first, then --set in order
+  ColourSettings colour;
+  // Completed from the input (PlanColour): what the output's values are in, the name to write as
+  // its oiio:ColorSpace, and the conversion each rendered frame takes before it is written.
+  std::string output_colour_space;
+  vfoot::ColourConversion output_conversion;
+};
+
+// The colour conversions of one render, decided once the input's own colour is known.
+struct ColourPlan {
+  vfoot::ColourConversion input;  // of the input's frames, as they are decoded
+  vfoot::ColourConversion map;    // of the map's
+  vfoot::ColourConversion output;
+  std::string output_space;
 };
 
 // Loads the project named by the arguments, merges, and checks every value, the output's folder
 // and format, and that a range of frames has a frame-number placeholder in OUTPUT. Throws
 // InputError naming the option or project key at fault.
 RenderSettings ResolveRenderSettings(const RenderArgs& args);
+
+// The input's space is --colorspace-in, else its files' tag, else the convention for its kind
+// (colour.h). Without a working space, --colorspace-out or --map-colorspace the plan converts
+// nothing and the output is in the input's space. Throws InputError when a conversion needs a
+// space the configuration lacks (the input's tag, the output format's usual space) or has no way
+// between two spaces.
+ColourPlan PlanColour(const RenderSettings& settings, const vfoot::Source& input);
 
 // Whether OUTPUT names a movie file (.mov, .mp4, .mkv) rather than images.
 bool IsMovieName(const std::string& path);

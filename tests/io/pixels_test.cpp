@@ -271,3 +271,28 @@ TEST(IoBadInput, WriteOptionsTheFormatLacksAreRefusedBeforeAnythingIsWritten) {
 }
 
 }  // namespace iotest
+
+namespace iotest {
+
+TEST(IoStructure, OutputsAreTaggedWithTheSpaceTheirValuesAreIn) {
+  TempDir dir;
+  WriteFile(dir / "in.png", 8, 4, std::vector<float>(8 * 4 * 4, 0.5f), OIIO::TypeDesc::UINT8);
+  auto tag = [&](const std::vector<std::string>& args, const std::string& out) {
+    const auto run = RunVarnex(Args(Args({"render"}, args), {"-q", "-o", dir / out}), dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const OIIO::ImageSpec spec = ReadFile(dir / out).spec;
+    // EXR keeps the tag in an attribute of its own; PNG in its gamma.
+    const std::string own(spec.get_string_attribute("colorspace"));
+    return own.empty() ? std::string(spec.get_string_attribute("oiio:ColorSpace")) : own;
+  };
+  // Values passed through keep the input's space, whatever the output's format usually holds.
+  EXPECT_EQ(tag({dir / "in.png"}, "a.exr"), "sRGB");
+  EXPECT_EQ(tag({dir / "a.exr"}, "b.png"), "sRGB");
+  EXPECT_EQ(tag({dir / "in.png", "--colorspace-in", "linear"}, "c.exr"), "linear");
+  EXPECT_EQ(tag({dir / "c.exr"}, "d.png"), "linear");
+  // Converted, they are in the space converted to.
+  EXPECT_EQ(tag({dir / "in.png", "--working-space", "linear"}, "e.exr"), "linear");
+  EXPECT_EQ(tag({dir / "c.exr", "--working-space", "linear"}, "f.png"), "sRGB");
+}
+
+}  // namespace iotest
