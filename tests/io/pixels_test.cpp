@@ -83,7 +83,7 @@ TEST(IoSamples, DeepFilesComeBackWithEveryLevelInTheirOwnType) {
     SCOPED_TRACE(ext);
     const std::string in = dir / ("in." + ext), out = dir / ("out." + ext);
     WriteFile(in, 64, 34, ramp, OIIO::TypeDesc::UINT16);
-    const auto run = RunVarnex(Args({"render", in, "-o", out}, kIdentity), dir);
+    const auto run = RunVarnex({"render", in, "-o", out}, dir);  // the default controls
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const FileContents back = ReadFile(out);
