@@ -124,6 +124,21 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
           "the OpenColorIO config whose colour spaces the names are (default: $OCIO, else "
           "OpenImageIO's built-in spaces)",
           "FILE");
+  render->add_flag("-n,--no-overwrite", args->no_overwrite,
+                   "refuse to replace an existing output (without it, outputs are replaced, each "
+                   "at once when complete)");
+  render->add_flag("--skip-existing", args->skip_existing,
+                   "leave out frames whose image already exists (written whole, so complete): "
+                   "running the same command again resumes a render");
+  render->add_flag("--continue-on-error", args->continue_on_error,
+                   "report a frame that fails and render the others (exit status 1)");
+  render->add_flag("--dry-run", args->dry_run,
+                   "resolve everything and print it (footage, frames, outputs, control values at "
+                   "every frame); write no image");
+  AddText(render, "--report", &args->report,
+          "write the render's settings and each frame's output, time and outcome as JSON", "FILE");
+  AddText(render, "--save-project", &args->save_project,
+          "write the resolved render as a project that -p reads back", "FILE");
   render->add_flag("-q,--quiet", args->quiet, "no progress display and no warnings");
   render->add_flag("-v,--verbose", args->verbose,
                    "show the plug-in's GL diagnostics (on standard error)");

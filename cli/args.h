@@ -41,6 +41,12 @@ struct RenderArgs {
   std::optional<std::string> ocio_config;
   bool quiet = false;
   bool verbose = false;
+  bool no_overwrite = false;
+  bool skip_existing = false;
+  bool continue_on_error = false;
+  bool dry_run = false;
+  std::optional<std::string> report;
+  std::optional<std::string> save_project;
 };
 
 struct CommandLine {

@@ -1,11 +1,14 @@
 #include "cli/layers.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/errors.h"
 #include "cli/limits.h"
@@ -54,33 +57,58 @@ int64_t StartOf(const vfoot::Source& source, const LayerSettings& layer) {
   return source.kind() == vfoot::SourceKind::kSequence ? source.range().first : 0;
 }
 
-// Every file a source reads, as absolute paths: a sequence's frames, or the one file.
-std::set<std::string> FilesOf(const vfoot::Source& source) {
-  std::set<std::string> files;
-  auto add = [&](const std::string& path) {
-    files.insert(std::filesystem::absolute(path).lexically_normal().string());
-  };
+// A file as the file system knows it: its resolved path, and its device and inode while it
+// exists, so that a link, "./" or a second name of the same file compare equal.
+struct FileIdentity {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool exists = false;
+};
+
+FileIdentity IdentityOf(const std::string& path) {
+  FileIdentity id;
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+  id.path = (ec ? std::filesystem::absolute(path) : resolved).lexically_normal().string();
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    id.exists = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+  }
+  return id;
+}
+
+// Every file a source reads: a sequence's frames, or the one file.
+std::vector<FileIdentity> FilesOf(const vfoot::Source& source) {
+  std::vector<FileIdentity> files;
   if (source.kind() != vfoot::SourceKind::kSequence) {
-    add(source.path());
+    files.push_back(IdentityOf(source.path()));
     return files;
   }
   const std::optional<vfoot::FramePattern> pattern =
       vfoot::ParseFramePattern(source.path(), "input");
   for (int n = source.range().first; pattern && n <= source.range().last; ++n)
-    add(vfoot::ExpandFramePattern(*pattern, n));
+    files.push_back(IdentityOf(vfoot::ExpandFramePattern(*pattern, n)));
   return files;
 }
 
-// Writing a frame over footage the render still reads destroys the footage and the render with
-// it. A still written onto itself is the one case callers rely on: it is read whole before the
-// only frame is written.
+// Writing a frame over footage the render reads destroys the footage, and a render that fails
+// halfway leaves neither.
 void CheckOutputIsNotFootage(const RenderSettings& s, const vfoot::Source& source,
                              const std::string& role) {
-  if (source.kind() == vfoot::SourceKind::kStill && !s.movie_output) return;
-  const std::set<std::string> files = FilesOf(source);
+  const std::vector<FileIdentity> files = FilesOf(source);
+  std::set<std::string> paths;
+  std::set<std::pair<dev_t, ino_t>> inodes;
+  for (const FileIdentity& f : files) {
+    paths.insert(f.path);
+    if (f.exists) inodes.insert({f.device, f.inode});
+  }
   for (int frame : s.frames) {
     const std::string out = OutputPath(s, frame);
-    if (files.count(std::filesystem::absolute(out).lexically_normal().string()))
+    const FileIdentity id = IdentityOf(out);
+    if (paths.count(id.path) || (id.exists && inodes.count({id.device, id.inode})))
       throw InputError(
           "output " + Quoted(out) + " is " +
           (source.kind() == vfoot::SourceKind::kSequence ? "a frame of the " : "the ") + role +

@@ -11,6 +11,7 @@
 #include "cli/frame_list.h"
 #include "cli/image_io.h"
 #include "cli/limits.h"
+#include "cli/temp_file.h"
 #include "hostapp/text.h"
 
 namespace vcli {
@@ -151,6 +152,13 @@ void CheckOutputFolder(const std::string& output) {
     throw InputError("output \"" + output + "\": no file name");
   if (std::filesystem::is_directory(output, ec))
     throw InputError("output \"" + output + "\" is a folder");
+  // Known before rendering: a folder that takes no new file (read-only, /proc, no space left
+  // for even an empty one).
+  try {
+    TempFile probe(output);
+  } catch (const std::exception& e) {
+    throw InputError("output \"" + output + "\": cannot write there: " + e.what());
+  }
 }
 
 ControlSetting SetOption(const std::string& text) {
@@ -363,6 +371,12 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
                            : static_cast<int>(std::clamp(cores, 1u, unsigned(kMaxThreads)));
   s.quiet = args.quiet;
   s.verbose = args.verbose && !args.quiet;
+  s.no_overwrite = args.no_overwrite;
+  s.skip_existing = args.skip_existing;
+  s.continue_on_error = args.continue_on_error;
+  s.dry_run = args.dry_run;
+  s.report = args.report;
+  s.save_project = args.save_project;
 
   s.controls = project.controls;
   for (const std::string& set : args.sets) s.controls.push_back(SetOption(set));
@@ -382,6 +396,10 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
   CheckOutputFolder(first_name);
   if (!s.movie_output) s.output_format = OutputFormatFor(first_name);
   CheckImageWriteOptions(args, &s);
+  if (s.movie_output && (s.skip_existing || s.continue_on_error))
+    throw InputError(
+        "--skip-existing and --continue-on-error are for image outputs: a movie holds every "
+        "frame in one file");
   return s;
 }
 

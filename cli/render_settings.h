@@ -72,7 +72,13 @@ struct RenderSettings {
   int threads = 1;
   bool quiet = false;
   bool verbose = false;
-  std::vector<ControlSetting> controls;  // project settings first, then --set in order
+  bool no_overwrite = false;
+  bool skip_existing = false;
+  bool continue_on_error = false;
+  bool dry_run = false;
+  std::optional<std::string> report;        // a JSON report of the render
+  std::optional<std::string> save_project;  // the resolved render as a project
+  std::vector<ControlSetting> controls;     // project settings first, then --set in order
   ColourSettings colour;
   // Completed from the input (PlanColour): what the output's values are in, the name to write as
   // its oiio:ColorSpace, and the conversion each rendered frame takes before it is written.
