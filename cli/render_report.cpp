@@ -42,6 +42,21 @@ nlohmann::json LayerJson(const std::string& path, const LayerSettings& layer) {
   return j;
 }
 
+// The footage, output, frames, rate and depth: what a report and a project both say.
+nlohmann::json FootageJson(const RenderSettings& s, int bpc) {
+  nlohmann::json j;
+  j["input"] = LayerJson(s.input, s.input_layer);
+  if (s.map) {
+    j["map"] = LayerJson(*s.map, s.map_layer);
+    j["map"]["offset"] = {s.map_offset_x, s.map_offset_y};
+  }
+  j["output"] = Absolute(s.output);
+  j["fps"] = std::to_string(s.fps.num) + "/" + std::to_string(s.fps.den);
+  j["frames"] = FormatFrameList(s.frames);
+  j["depth"] = bpc;
+  return j;
+}
+
 }  // namespace
 
 std::vector<std::string> SummaryLines(const RenderOutcome& o) {
@@ -68,16 +83,7 @@ std::vector<std::string> SummaryLines(const RenderOutcome& o) {
 }
 
 nlohmann::json SettingsJson(const RenderSettings& s, int bpc) {
-  nlohmann::json j;
-  j["input"] = LayerJson(s.input, s.input_layer);
-  if (s.map) {
-    j["map"] = LayerJson(*s.map, s.map_layer);
-    j["map"]["offset"] = {s.map_offset_x, s.map_offset_y};
-  }
-  j["output"] = Absolute(s.output);
-  j["fps"] = std::to_string(s.fps.num) + "/" + std::to_string(s.fps.den);
-  j["frames"] = FormatFrameList(s.frames);
-  j["depth"] = bpc;
+  nlohmann::json j = FootageJson(s, bpc);
   j["downsample"] = s.downsample;
   j["threads"] = s.threads;
   nlohmann::json controls = nlohmann::json::array();
@@ -150,16 +156,7 @@ nlohmann::json ReportJson(const RenderSettings& s, int bpc, const RenderOutcome&
 }
 
 nlohmann::json ProjectJson(const RenderSettings& s, int bpc) {
-  nlohmann::json j;
-  j["input"] = LayerJson(s.input, s.input_layer);
-  if (s.map) {
-    j["map"] = LayerJson(*s.map, s.map_layer);
-    j["map"]["offset"] = {s.map_offset_x, s.map_offset_y};
-  }
-  j["output"] = Absolute(s.output);
-  j["fps"] = std::to_string(s.fps.num) + "/" + std::to_string(s.fps.den);
-  j["frames"] = FormatFrameList(s.frames);
-  j["depth"] = bpc;
+  nlohmann::json j = FootageJson(s, bpc);
   // Settings apply in order, a later one replacing an earlier one of the same control; the
   // project keeps each control's last, which is what the render used.
   nlohmann::json controls = nlohmann::json::object();

@@ -15,6 +15,7 @@ namespace vfoot {
 
 namespace {
 
+using vhost::EditDistance;
 using vhost::Lower;
 using vhost::Quoted;
 
@@ -22,21 +23,6 @@ using vhost::Quoted;
 // far longer than any space's is near none of them, and echoing it whole floods the line.
 constexpr size_t kNearestShown = 3;
 constexpr size_t kLongestRanked = 64;
-
-size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
-}
 
 // OpenImageIO prefixes a failed load with its own account ("Error reading OCIO config ...:
 // Error: Loading the OCIO profile ... failed. "); what follows it is the reason.
