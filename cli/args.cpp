@@ -59,6 +59,15 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
   AddText(render, "--crf", &args->crf, "constant rate factor of a movie output (default 18)", "N");
   AddText(render, "--bitrate", &args->bitrate,
           "bit rate of a movie output instead of a rate factor, e.g. 20M", "RATE");
+  AddText(render, "--out-type", &args->out_type,
+          "the sample type of image files written (default: the input's own where the format "
+          "holds it, else the nearest it does)",
+          "uint8|uint16|half|float");
+  AddText(render, "--compression", &args->compression,
+          "the compression of image files written, by OpenImageIO's names: zip, zips, piz, "
+          "dwaa:45, none (EXR), lzw, zip (TIFF), zip:3 (PNG's level)",
+          "NAME");
+  AddText(render, "--quality", &args->quality, "JPEG quality, 1 to 100", "N");
   render
       ->add_option("-s,--set", args->sets,
                    "set a control by its label (\"Translate X\") or identifier "
@@ -93,6 +102,43 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
           "host render threads (default: the number of cores, at most " +
               std::to_string(kMaxThreads) + ")",
           "N");
+  AddText(render, "--colorspace-in", &args->colorspace_in,
+          "the colour space of the input's values, over its file's tag (default: the tag, else "
+          "sRGB for integer images, linear for float images, Rec709 for movies)",
+          "NAME");
+  AddText(render, "--working-space", &args->working_space,
+          "render in this colour space: the input is converted into it, the render runs at 32 "
+          "bits, and the output is converted into --colorspace-out (default: values pass "
+          "through untouched)",
+          "NAME");
+  AddText(render, "--colorspace-out", &args->colorspace_out,
+          "the colour space to write (default: the input's; with --working-space the output "
+          "format's usual one: sRGB for 8- and 16-bit images, linear for EXR and float TIFF, "
+          "Rec709 for movies)",
+          "NAME");
+  AddText(render, "--map-colorspace", &args->map_colorspace,
+          "convert the map from this colour space into the working space (or the input's); "
+          "by default the map is data and is never converted",
+          "NAME");
+  AddText(render, "--ocio-config", &args->ocio_config,
+          "the OpenColorIO config whose colour spaces the names are (default: $OCIO, else "
+          "OpenImageIO's built-in spaces)",
+          "FILE");
+  render->add_flag("-n,--no-overwrite", args->no_overwrite,
+                   "refuse to replace an existing output (without it, outputs are replaced, each "
+                   "at once when complete)");
+  render->add_flag("--skip-existing", args->skip_existing,
+                   "leave out frames whose image already exists (written whole, so complete): "
+                   "running the same command again resumes a render");
+  render->add_flag("--continue-on-error", args->continue_on_error,
+                   "report a frame that fails and render the others (exit status 1)");
+  render->add_flag("--dry-run", args->dry_run,
+                   "resolve everything and print it (footage, frames, outputs, control values at "
+                   "every frame); write no image");
+  AddText(render, "--report", &args->report,
+          "write the render's settings and each frame's output, time and outcome as JSON", "FILE");
+  AddText(render, "--save-project", &args->save_project,
+          "write the resolved render as a project that -p reads back", "FILE");
   render->add_flag("-q,--quiet", args->quiet, "no progress display and no warnings");
   render->add_flag("-v,--verbose", args->verbose,
                    "show the plug-in's GL diagnostics (on standard error)");
@@ -124,6 +170,11 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
   controls->add_flag("--json", out->json, "print the list as JSON");
   CLI::App* about = app.add_subcommand("about", "print the plug-in's About text");
   CLI::App* gpu = app.add_subcommand("gpu", "print the four GPU driver texts the plug-in shows");
+  CLI::App* colorspaces =
+      app.add_subcommand("colorspaces", "list the colour spaces of the colour configuration");
+  AddText(colorspaces, "--ocio-config", &out->ocio_config,
+          "the OpenColorIO config to list (default: $OCIO, else OpenImageIO's built-in spaces)",
+          "FILE");
   // Each command names its own, so that its --help lists it.
   for (CLI::App* command : {render, controls, about, gpu})
     AddText(command, "--plugin", &out->plugin,
@@ -141,6 +192,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
   if (controls->parsed()) out->kind = CommandKind::kControls;
   if (about->parsed()) out->kind = CommandKind::kAbout;
   if (gpu->parsed()) out->kind = CommandKind::kGpu;
+  if (colorspaces->parsed()) out->kind = CommandKind::kColorspaces;
   return -1;
 }
 

@@ -9,7 +9,7 @@
 
 namespace vcli {
 
-enum class CommandKind { kRender, kControls, kAbout, kGpu };
+enum class CommandKind { kRender, kControls, kAbout, kGpu, kColorspaces };
 
 struct RenderArgs {
   std::optional<std::string> input;
@@ -24,6 +24,9 @@ struct RenderArgs {
   std::optional<std::string> codec;
   std::optional<std::string> crf;
   std::optional<std::string> bitrate;
+  std::optional<std::string> out_type;
+  std::optional<std::string> compression;
+  std::optional<std::string> quality;
   std::vector<std::string> sets;  // "NAME=VALUE", in command-line order
   std::optional<std::string> project;
   std::optional<std::string> depth;
@@ -31,14 +34,26 @@ struct RenderArgs {
   std::optional<std::string> frames;  // "A-B" or "A"
   std::optional<std::string> fps;
   std::optional<std::string> threads;
+  std::optional<std::string> colorspace_in;
+  std::optional<std::string> colorspace_out;
+  std::optional<std::string> working_space;
+  std::optional<std::string> map_colorspace;
+  std::optional<std::string> ocio_config;
   bool quiet = false;
   bool verbose = false;
+  bool no_overwrite = false;
+  bool skip_existing = false;
+  bool continue_on_error = false;
+  bool dry_run = false;
+  std::optional<std::string> report;
+  std::optional<std::string> save_project;
 };
 
 struct CommandLine {
   CommandKind kind = CommandKind::kAbout;
-  std::optional<std::string> plugin;  // the module to load; default: beside the executable
-  bool json = false;                  // controls --json
+  std::optional<std::string> plugin;       // the module to load; default: beside the executable
+  bool json = false;                       // controls --json
+  std::optional<std::string> ocio_config;  // colorspaces --ocio-config
   RenderArgs render;
 };
 

@@ -16,24 +16,10 @@ namespace vcli {
 
 namespace {
 
+using vhost::EditDistance;
 using vhost::Lower;
 using vhost::Quoted;
 using vhost::Trim;
-
-size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
-}
 
 bool Matches(const ControlInfo& c, const std::string& lower_name) {
   return (!c.name.empty() && Lower(c.name) == lower_name) ||
@@ -89,8 +75,21 @@ double ParseFinite(const ControlInfo& c, const std::string& raw,
     }
   }
   double value = 0;
-  if (!ParseNumber(text, &value))
+  if (!ParseNumber(text, &value)) {
+    // A number with a unit this control is not in ("5%" for a gamma, "10deg" for a percentage)
+    // would otherwise be read as if the unit were not there, or fail as "not a number".
+    for (const char* unit : {"%", "°", "deg", "px"}) {
+      const std::string u = unit;
+      if (text.size() <= u.size() || Lower(text.substr(text.size() - u.size())) != u) continue;
+      double bare = 0;
+      if (!ParseNumber(Trim(text.substr(0, text.size() - u.size())), &bare)) break;
+      const std::string own = suffixes.size() == 0 ? std::string("takes a plain number")
+                                                   : std::string("is in ") + *suffixes.begin();
+      throw InputError(Quoted(c.name) + ": " + Quoted(raw) + " is in " + u + "; the control " +
+                       own);
+    }
     throw InputError(Quoted(c.name) + ": " + Quoted(raw) + " is not a number");
+  }
   if (!std::isfinite(value))
     throw InputError(Quoted(c.name) + ": " + Quoted(raw) + " is not a finite number");
   return value;
@@ -210,7 +209,7 @@ ControlValue ParseControlValue(const ControlInfo& c, const std::string& text) {
   ControlValue v;
   switch (vhost::KindOf(c.kind).form) {
     case vhost::ValueForm::kNumber:
-      v.x = ParseFinite(c, text, {"%"});
+      v.x = c.percent ? ParseFinite(c, text, {"%"}) : ParseFinite(c, text, {});
       CheckRange(c, v.x, c.valid_min, c.valid_max, c.percent ? "%" : "");
       break;
     case vhost::ValueForm::kWholeNumber:

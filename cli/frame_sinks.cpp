@@ -4,24 +4,41 @@
 
 #include "cli/errors.h"
 #include "cli/image_io.h"
+#include "cli/output_layout.h"
 #include "cli/temp_file.h"
 #include "hostapp/footage/movie_writer.h"
+#include "hostapp/text.h"
 
 namespace vcli {
 
 namespace {
 
+// Hands `write` the rendered frame in the output's colour space: the frame itself when the
+// settings convert nothing, else a converted copy (the render's buffer is not ours to change).
+template <typename Write>
+void InOutputSpace(const RenderSettings& s, const vhost::Image& image, Write write) {
+  if (s.output_conversion.identity()) {
+    write(image);
+    return;
+  }
+  vhost::Image converted = image;
+  s.output_conversion.Apply(&converted);
+  write(converted);
+}
+
 class ImageFiles : public OutputSink {
  public:
-  ImageFiles(const RenderSettings& settings, int bpc) : settings_(settings), bpc_(bpc) {}
+  explicit ImageFiles(const RenderSettings& settings) : settings_(settings) {}
 
   void Take(int frame, const vhost::Image& image) override {
-    WriteHostImage(OutputPath(settings_, frame), image, settings_.output_format, bpc_);
+    InOutputSpace(settings_, image, [&](const vhost::Image& out) {
+      Account(WriteHostImage(OutputPath(settings_, frame), out, settings_.output_format,
+                             settings_.output_layout));
+    });
   }
 
  private:
   const RenderSettings& settings_;
-  int bpc_;
 };
 
 vfoot::MovieWriterOptions WriterOptions(const RenderSettings& s, int bpc, int width, int height,
@@ -58,7 +75,10 @@ class MovieFile : public OutputSink {
       if (!writer_)
         writer_.emplace(settings_.output,
                         WriterOptions(settings_, bpc_, image.width, image.height, audio_));
-      writer_->writer.Write(image);
+      InOutputSpace(settings_, image, [&](const vhost::Image& out) {
+        writer_->writer.Write(out);
+        Account(LossOf(out, SampleType::kUInt16, writer_->writer.keeps_alpha()));
+      });
     } catch (const vfoot::FootageError& e) {
       throw RenderError(e.what());
     }
@@ -97,13 +117,55 @@ vfoot::MovieWriterOptions AudioOf(const RenderSettings& s, const vfoot::Source& 
 
 }  // namespace
 
+RenderLoss OutputSink::loss() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return loss_;
+}
+
+void OutputSink::Account(const WriteLoss& frame) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++loss_.frames;
+  loss_.clipped_pixels += frame.clipped;
+  loss_.clipped_frames += frame.clipped > 0;
+  loss_.not_opaque_pixels += frame.not_opaque;
+  loss_.not_opaque_frames += frame.not_opaque > 0;
+}
+
+std::vector<std::string> LossWarnings(const RenderSettings& settings, const RenderLoss& loss,
+                                      SampleType type) {
+  std::vector<std::string> lines;
+  auto in_frames = [&](int64_t frames) {
+    return loss.frames > 1
+               ? " in " + std::to_string(frames) + " of " + std::to_string(loss.frames) + " frames"
+               : std::string();
+  };
+  const std::string name = vhost::Quoted(settings.output);
+  if (loss.clipped_pixels > 0) {
+    const bool half = type == SampleType::kHalf;
+    lines.push_back(name + ": " + std::to_string(loss.clipped_pixels) + " pixels" +
+                    in_frames(loss.clipped_frames) + " had values " +
+                    (half ? "beyond half's largest, 65504," : "outside 0..1") +
+                    " and were clipped");
+  }
+  if (loss.not_opaque_pixels > 0)
+    lines.push_back(name + " keeps no alpha: " + std::to_string(loss.not_opaque_pixels) +
+                    " pixels" + in_frames(loss.not_opaque_frames) +
+                    " that were not opaque are written over black");
+  return lines;
+}
+
 std::unique_ptr<OutputSink> MakeOutputSink(const RenderSettings& settings, int bpc, int width,
                                            int height, const vfoot::Source& input,
+                                           int input_precision,
                                            std::vector<std::string>* warnings) {
-  if (!settings.movie_output) return std::make_unique<ImageFiles>(settings, bpc);
+  if (!settings.movie_output) return std::make_unique<ImageFiles>(settings);
   const vfoot::MovieWriterOptions audio = AudioOf(settings, input, warnings);
   try {
     GuardedWriter trial(settings.output, WriterOptions(settings, bpc, width, height, audio));
+    const int bits = trial.writer.bits_per_sample();
+    if (auto fewer = PrecisionWarning(settings.output, std::to_string(bits) + " bits per channel",
+                                      bits, bpc, input_precision))
+      warnings->push_back(*fewer);
     const vfoot::AudioCopy& copy = trial.writer.audio();
     warnings->insert(warnings->end(), copy.left_out.begin(), copy.left_out.end());
   } catch (const vfoot::FootageError& e) {

@@ -7,6 +7,7 @@
 #include "cli/format.h"
 #include "cli/host_session.h"
 #include "hostapp/control_kinds.h"
+#include "hostapp/footage/colour.h"
 
 namespace vcli {
 
@@ -134,6 +135,16 @@ int RunGpu(const std::string& plugin) {
       const std::string text = c.choices.empty() ? "" : c.choices.front();
       std::printf("%s: %s\n", c.name.c_str(), text.c_str());
     }
+  }
+  return kExitOk;
+}
+
+int RunColorspaces(const std::optional<std::string>& ocio_config) {
+  try {
+    const vfoot::ColourConfig config(ocio_config.value_or(""), "--ocio-config");
+    for (const std::string& space : config.Spaces()) std::printf("%s\n", space.c_str());
+  } catch (const vfoot::FootageError& e) {
+    throw InputError(e.what());
   }
   return kExitOk;
 }

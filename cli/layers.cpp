@@ -1,11 +1,14 @@
 #include "cli/layers.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/errors.h"
 #include "cli/limits.h"
@@ -54,33 +57,58 @@ int64_t StartOf(const vfoot::Source& source, const LayerSettings& layer) {
   return source.kind() == vfoot::SourceKind::kSequence ? source.range().first : 0;
 }
 
-// Every file a source reads, as absolute paths: a sequence's frames, or the one file.
-std::set<std::string> FilesOf(const vfoot::Source& source) {
-  std::set<std::string> files;
-  auto add = [&](const std::string& path) {
-    files.insert(std::filesystem::absolute(path).lexically_normal().string());
-  };
+// A file as the file system knows it: its resolved path, and its device and inode while it
+// exists, so that a link, "./" or a second name of the same file compare equal.
+struct FileIdentity {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool exists = false;
+};
+
+FileIdentity IdentityOf(const std::string& path) {
+  FileIdentity id;
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+  id.path = (ec ? std::filesystem::absolute(path) : resolved).lexically_normal().string();
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    id.exists = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+  }
+  return id;
+}
+
+// Every file a source reads: a sequence's frames, or the one file.
+std::vector<FileIdentity> FilesOf(const vfoot::Source& source) {
+  std::vector<FileIdentity> files;
   if (source.kind() != vfoot::SourceKind::kSequence) {
-    add(source.path());
+    files.push_back(IdentityOf(source.path()));
     return files;
   }
   const std::optional<vfoot::FramePattern> pattern =
       vfoot::ParseFramePattern(source.path(), "input");
   for (int n = source.range().first; pattern && n <= source.range().last; ++n)
-    add(vfoot::ExpandFramePattern(*pattern, n));
+    files.push_back(IdentityOf(vfoot::ExpandFramePattern(*pattern, n)));
   return files;
 }
 
-// Writing a frame over footage the render still reads destroys the footage and the render with
-// it. A still written onto itself is the one case callers rely on: it is read whole before the
-// only frame is written.
+// Writing a frame over footage the render reads destroys the footage, and a render that fails
+// halfway leaves neither.
 void CheckOutputIsNotFootage(const RenderSettings& s, const vfoot::Source& source,
                              const std::string& role) {
-  if (source.kind() == vfoot::SourceKind::kStill && !s.movie_output) return;
-  const std::set<std::string> files = FilesOf(source);
-  for (int frame = s.first_frame; frame <= s.last_frame; ++frame) {
+  const std::vector<FileIdentity> files = FilesOf(source);
+  std::set<std::string> paths;
+  std::set<std::pair<dev_t, ino_t>> inodes;
+  for (const FileIdentity& f : files) {
+    paths.insert(f.path);
+    if (f.exists) inodes.insert({f.device, f.inode});
+  }
+  for (int frame : s.frames) {
     const std::string out = OutputPath(s, frame);
-    if (files.count(std::filesystem::absolute(out).lexically_normal().string()))
+    const FileIdentity id = IdentityOf(out);
+    if (paths.count(id.path) || (id.exists && inodes.count({id.device, id.inode})))
       throw InputError(
           "output " + Quoted(out) + " is " +
           (source.kind() == vfoot::SourceKind::kSequence ? "a frame of the " : "the ") + role +
@@ -132,15 +160,30 @@ RenderLayers OpenLayers(RenderSettings* settings) {
       throw InputError("input " + Quoted(s.input) + " covers frames " + std::to_string(first) +
                        "-" + std::to_string(last) + "; choose frames within 0-" +
                        std::to_string(kMaxFrame) + " with --frames");
-    s.first_frame = static_cast<int>(first);
-    s.last_frame = static_cast<int>(last);
+    std::vector<int> frames;
+    for (int64_t f = first; f <= last; ++f) frames.push_back(static_cast<int>(f));
+    SetFrames(&s, std::move(frames));
   }
-  CheckOutputFrames(s, s.first_frame, s.last_frame);
   CheckOutputIsNotFootage(s, *input, "input");
   if (map) CheckOutputIsNotFootage(s, *map, "map");
 
+  const ColourPlan colour = PlanColour(s, *input);
+  s.output_colour_space = colour.output_space;
+  s.output_conversion = colour.output;
+  if (!colour.input.identity()) input = vfoot::ConvertingSource(std::move(input), colour.input);
+  if (map && !colour.map.identity()) map = vfoot::ConvertingSource(std::move(map), colour.map);
+
   RenderLayers layers;
-  layers.bpc = s.depth.value_or(std::max(input->depth(), map ? map->depth() : 8));
+  layers.input_facts = ReadFootageFacts(*input);
+  if (map && !s.map_offset_given) {
+    const Window at = ReadFootageFacts(*map).data;
+    s.map_offset_x = at.x - layers.input_facts.data.x;
+    s.map_offset_y = at.y - layers.input_facts.data.y;
+  }
+  // Converted values fall between 8-bit steps: a render whose output is converted runs at 32 bits
+  // unless told otherwise, as converted footage does (its depth says 32).
+  const int output_depth = s.output_conversion.identity() ? 8 : 32;
+  layers.bpc = s.depth.value_or(std::max({input->depth(), map ? map->depth() : 8, output_depth}));
   vfoot::LayerOptions input_options = Options(s.input_layer, s, layers.bpc);
   layers.input = std::make_unique<vfoot::TimelineLayer>(std::move(input), input_options);
   if (map) {

@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
   CommandLine command;
   if (int status = ParseCommandLine(argc, argv, &command); status >= 0) return status;
   try {
+    // The one command that needs no plug-in.
+    if (command.kind == CommandKind::kColorspaces) return RunColorspaces(command.ocio_config);
     const std::string plugin = FindPlugin(command.plugin);
     switch (command.kind) {
       case CommandKind::kRender:
@@ -26,6 +28,8 @@ int main(int argc, char** argv) {
         return RunAbout(plugin);
       case CommandKind::kGpu:
         return RunGpu(plugin);
+      case CommandKind::kColorspaces:
+        break;  // run above
     }
   } catch (const InputError& e) {
     std::fprintf(stderr, "varnex: %s\n", e.what());

@@ -4,13 +4,19 @@
 
 namespace vcli {
 
-Progress::Progress(int total, bool enabled, std::FILE* to)
-    : total_(total), enabled_(enabled), to_(to), start_(std::chrono::steady_clock::now()) {}
+Progress::Progress(int total, ProgressStyle style, std::FILE* to)
+    : total_(total), style_(style), to_(to), start_(std::chrono::steady_clock::now()) {}
 
-void Progress::FrameDone() {
+void Progress::FrameDone(int frame, double frame_seconds) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++done_;
-  if (!enabled_) return;
+  if (style_ == ProgressStyle::kLog) {
+    std::fprintf(to_, "varnex: frame %d done in %.2f s (%d/%d, %d%%)\n", frame, frame_seconds,
+                 done_, total_, total_ > 0 ? done_ * 100 / total_ : 100);
+    std::fflush(to_);
+    return;
+  }
+  if (style_ != ProgressStyle::kTerminal) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const double rate = seconds > 0 ? done_ / seconds : 0;
@@ -20,6 +26,15 @@ void Progress::FrameDone() {
                left / 60, left % 60);
   std::fflush(to_);
   drawn_ = true;
+}
+
+void Progress::FrameFailed(const std::string& message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++done_;
+  if (style_ == ProgressStyle::kNone) return;
+  std::fprintf(to_, "%svarnex: %s (%d/%d)\n", drawn_ ? "\n" : "", message.c_str(), done_, total_);
+  std::fflush(to_);
+  drawn_ = false;
 }
 
 void Progress::Finish() {

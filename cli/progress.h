@@ -1,26 +1,31 @@
-// The progress line of a sequence render on a terminal: frames done, frames per second and the
-// time left, redrawn in place on standard error.
+// How far a sequence render is, for a person at a terminal and for a farm reading a log: on a
+// terminal one progress line redrawn in place on standard error; in a log one line per finished
+// frame, flushed as it is written, so that a farm manager's parser sees each frame as it ends.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace vcli {
 
+enum class ProgressStyle { kNone, kTerminal, kLog };
+
 class Progress {
  public:
-  // Draws nothing unless `enabled` (the caller checks the terminal and --quiet); draws on `to`.
-  Progress(int total, bool enabled, std::FILE* to = stderr);
-  // Counts one finished frame and redraws; safe from several threads.
-  void FrameDone();
-  // Ends the line, if one was drawn.
+  Progress(int total, ProgressStyle style, std::FILE* to = stderr);
+  // Counts one finished frame that took `seconds` and reports it; safe from several threads.
+  void FrameDone(int frame, double seconds);
+  // Reports a frame that failed (with --continue-on-error); the message is the failure's line.
+  void FrameFailed(const std::string& message);
+  // Ends the terminal's line, if one was drawn.
   void Finish();
 
  private:
   int total_;
   int done_ = 0;
-  bool enabled_;
+  ProgressStyle style_;
   std::FILE* to_;
   bool drawn_ = false;
   std::chrono::steady_clock::time_point start_;

@@ -45,6 +45,11 @@ class ProjectReader {
     return v.get<int>();
   }
 
+  std::string Name(const Json& v, const std::string& key) const {
+    if (!v.is_string()) Fail("\"" + key + "\" must be a colour space's name");
+    return v.get<std::string>();
+  }
+
   std::pair<int, int> IntPair(const Json& v, const std::string& key) const {
     if (!v.is_array() || v.size() != 2) Fail("\"" + key + "\" must be a list of two numbers");
     return {Int(v[0], key), Int(v[1], key)};
@@ -130,9 +135,22 @@ class ProjectReader {
         else
           Fail("\"fps\" must be a number or a ratio such as \"24000/1001\"");
       } else if (key == "frames") {
-        project.frames = IntPair(v, key);
+        if (v.is_string())
+          project.frame_list = v.get<std::string>();
+        else
+          project.frames = IntPair(v, key);
       } else if (key == "depth") {
         project.depth = Int(v, key);
+      } else if (key == "ocio_config") {
+        project.colour.ocio_config = ResolvePath(v, key);
+      } else if (key == "colorspace_in") {
+        project.colour.input = Name(v, key);
+      } else if (key == "colorspace_out") {
+        project.colour.output = Name(v, key);
+      } else if (key == "working_space") {
+        project.colour.working = Name(v, key);
+      } else if (key == "map_colorspace") {
+        project.colour.map = Name(v, key);
       } else if (key == "controls") {
         if (!v.is_object()) Fail("\"controls\" must be an object of name: value");
         for (const auto& [name, value] : v.items())

@@ -2,8 +2,10 @@
 //
 //   {"input": {"path": "in.####.exr", "start": 1001, "outside": "hold"},
 //    "map": {"path": "map.mov", "offset": [x, y], "start": 0, "outside": "loop"},
-//    "output": "out.####.exr", "fps": "24000/1001", "frames": [first, last], "depth": 8,
-//    "controls": {"Rotate": 15, "Translate X": [[0, 0], [24, 50]]}}
+//    "output": "out.####.exr", "fps": "24000/1001", "frames": [first, last] or "1-100x2",
+//    "depth": 8, "controls": {"Rotate": 15, "Translate X": [[0, 0], [24, 50]]},
+//    "ocio_config": "config.ocio", "colorspace_in": "sRGB", "working_space": "linear",
+//    "colorspace_out": "sRGB", "map_colorspace": "sRGB"}
 //
 // Every key is optional; "input" and "map" may also be just a path (a still, an image sequence
 // or a movie). "outside" is "hold", "loop" or "transparent". A control takes one value or a list of
@@ -34,6 +36,15 @@ struct LayerTiming {
   std::optional<std::string> outside;
 };
 
+// Colour management as written: names as the command line's options take them.
+struct ProjectColour {
+  std::optional<std::string> ocio_config;
+  std::optional<std::string> input;
+  std::optional<std::string> output;
+  std::optional<std::string> working;
+  std::optional<std::string> map;
+};
+
 struct Project {
   std::string path;
   std::optional<std::string> input;
@@ -44,7 +55,9 @@ struct Project {
   std::optional<std::string> output;
   std::optional<std::string> fps;  // as written: a number or "NUM/DEN"
   std::optional<std::pair<int, int>> frames;
+  std::optional<std::string> frame_list;  // "frames" written as a frame list: "1-100x2"
   std::optional<int> depth;
+  ProjectColour colour;
   std::vector<ControlSetting> controls;
 };
 

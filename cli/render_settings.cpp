@@ -8,8 +8,11 @@
 #include <thread>
 
 #include "cli/errors.h"
+#include "cli/frame_list.h"
 #include "cli/image_io.h"
 #include "cli/limits.h"
+#include "cli/temp_file.h"
+#include "hostapp/text.h"
 
 namespace vcli {
 
@@ -149,6 +152,13 @@ void CheckOutputFolder(const std::string& output) {
     throw InputError("output \"" + output + "\": no file name");
   if (std::filesystem::is_directory(output, ec))
     throw InputError("output \"" + output + "\" is a folder");
+  // Known before rendering: a folder that takes no new file (read-only, /proc, no space left
+  // for even an empty one).
+  try {
+    TempFile probe(output);
+  } catch (const std::exception& e) {
+    throw InputError("output \"" + output + "\": cannot write there: " + e.what());
+  }
 }
 
 ControlSetting SetOption(const std::string& text) {
@@ -160,6 +170,104 @@ ControlSetting SetOption(const std::string& text) {
   setting.value = text.substr(eq + 1);
   setting.origin = "--set";
   return setting;
+}
+
+// The options of image files: their sample type, compression and quality, each checked against
+// what the output's format can do.
+void CheckImageWriteOptions(const RenderArgs& args, RenderSettings* settings) {
+  RenderSettings& s = *settings;
+  if (!args.out_type && !args.compression && !args.quality) return;
+  if (s.movie_output)
+    throw InputError(
+        "--out-type, --compression and --quality are for image outputs; a movie "
+        "takes --codec, --crf and --bitrate");
+  if (args.out_type) {
+    s.out_type = ParseSampleType(*args.out_type);
+    if (!s.out_type)
+      throw InputError("--out-type \"" + *args.out_type +
+                       "\": expected uint8, uint16, half or float");
+    if (!s.output_format.Holds(*s.out_type)) {
+      std::string held;
+      for (SampleType t : s.output_format.holds)
+        held += (held.empty() ? "" : ", ") + std::string(SampleTypeName(t));
+      throw InputError("--out-type " + *args.out_type + ": " + s.output_format.name + " files (\"" +
+                       s.output + "\") hold " + held);
+    }
+  }
+  if (args.compression) {
+    CheckCompression(s.output_format, *args.compression, s.output);
+    s.compression = *args.compression;
+  }
+  if (args.quality) {
+    s.quality = IntOption("--quality", *args.quality, 1, 100);
+    CheckQuality(s.output_format, s.quality, s.output);
+  }
+}
+
+// A colour option's value, the command line over the project, with the name of where it came from.
+struct Named {
+  std::string value;
+  std::string where;
+};
+
+std::optional<Named> Pick(const std::optional<std::string>& arg, const std::string& option,
+                          const std::optional<std::string>& key, const std::string& key_where) {
+  if (arg) return Named{*arg, option};
+  if (key) return Named{*key, key_where};
+  return std::nullopt;
+}
+
+// Runs a step of the footage's colour code, its refusals as InputError.
+template <typename Step>
+auto Colour(Step step) {
+  try {
+    return step();
+  } catch (const vfoot::FootageError& e) {
+    throw InputError(e.what());
+  }
+}
+
+ColourSettings ResolveColour(const RenderArgs& args, const Project& project,
+                             const std::string& from_project) {
+  auto key = [&](const char* name) { return from_project + ": \"" + name + "\""; };
+  const std::optional<Named> config =
+      Pick(args.ocio_config, "--ocio-config", project.colour.ocio_config, key("ocio_config"));
+  const std::optional<Named> input =
+      Pick(args.colorspace_in, "--colorspace-in", project.colour.input, key("colorspace_in"));
+  const std::optional<Named> output =
+      Pick(args.colorspace_out, "--colorspace-out", project.colour.output, key("colorspace_out"));
+  const std::optional<Named> working =
+      Pick(args.working_space, "--working-space", project.colour.working, key("working_space"));
+  const std::optional<Named> map =
+      Pick(args.map_colorspace, "--map-colorspace", project.colour.map, key("map_colorspace"));
+  ColourSettings colour;
+  if (!config && !input && !output && !working && !map) return colour;
+  colour.config = Colour([&] {
+    return config ? std::make_shared<const vfoot::ColourConfig>(config->value, config->where)
+                  : std::make_shared<const vfoot::ColourConfig>("", "--ocio-config");
+  });
+  auto resolve = [&](const std::optional<Named>& name) -> std::optional<std::string> {
+    if (!name) return std::nullopt;
+    try {
+      return colour.config->Resolve(name->value, name->where);
+    } catch (const vfoot::FootageError& e) {
+      throw InputError(std::string(e.what()) + " (see varnex colorspaces)");
+    }
+  };
+  colour.input = resolve(input);
+  colour.output = resolve(output);
+  colour.working = resolve(working);
+  colour.map = resolve(map);
+  return colour;
+}
+
+// The space an output format's files are usually in, for a render at 32 bits.
+std::string UsualOutputSpace(const RenderSettings& s) {
+  if (s.movie_output) return vfoot::kRec709Space;
+  const std::string& f = s.output_format.name;
+  const bool floats = f == "openexr" || f == "hdr" ||
+                      (s.out_type == SampleType::kHalf || s.out_type == SampleType::kFloat);
+  return floats ? vfoot::kLinearSpace : vfoot::kSrgbSpace;
 }
 
 }  // namespace
@@ -208,6 +316,7 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
     offset = *project.map_offset;
     CheckOffset(from_project + ": \"map.offset\"", offset);
   }
+  s.map_offset_given = args.map_offset || project.map_offset;
   s.map_offset_x = offset.first;
   s.map_offset_y = offset.second;
 
@@ -217,23 +326,44 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
   else if (project.fps)
     s.fps = ParseFps(from_project + ": \"fps\"", *project.fps);
 
-  std::optional<std::pair<int, int>> frames;
+  // A plain range or frame keeps the messages of a range; anything else is a frame list.
+  std::optional<std::vector<int>> frames;
+  auto range = [](int first, int last) {
+    std::vector<int> list;
+    for (int f = first; f <= last; ++f) list.push_back(f);
+    return list;
+  };
   if (args.frames) {
     int single = 0;
-    if (ParseInt(*args.frames, &single))
-      frames = std::pair{single, single};
-    else
-      frames = ParsePair("--frames", *args.frames, '-', "A-B");
-    CheckFrames("--frames", frames->first, frames->second);
+    if (ParseInt(*args.frames, &single)) {
+      CheckFrames("--frames", single, single);
+      frames = range(single, single);
+    } else if (args.frames->find_first_of(",x") != std::string::npos) {
+      frames = ParseFrameList(*args.frames, "--frames");
+    } else {
+      const auto [first, last] = ParsePair("--frames", *args.frames, '-', "A-B");
+      CheckFrames("--frames", first, last);
+      frames = range(first, last);
+    }
+  } else if (project.frame_list) {
+    frames = ParseFrameList(*project.frame_list, from_project + ": \"frames\"");
   } else if (project.frames) {
-    frames = project.frames;
-    CheckFrames(from_project, frames->first, frames->second);
+    CheckFrames(from_project, project.frames->first, project.frames->second);
+    frames = range(project.frames->first, project.frames->second);
   }
 
   if (args.depth)
     s.depth = CheckDepth("--depth", IntOption("--depth", *args.depth, 8, 32));
   else if (project.depth)
     s.depth = CheckDepth(from_project, *project.depth);
+  s.colour = ResolveColour(args, project, from_project);
+  if (s.colour.working) {
+    if (s.depth == 8)
+      throw InputError(std::string(args.depth ? "--depth" : from_project + ": \"depth\"") +
+                       " 8: a working colour space renders at 32 bits; leave the depth out or "
+                       "give 32");
+    s.depth = 32;
+  }
   if (args.downsample)
     s.downsample = IntOption("--downsample", *args.downsample, 1, kMaxDownsample);
   const unsigned cores = std::thread::hardware_concurrency();
@@ -241,6 +371,12 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
                            : static_cast<int>(std::clamp(cores, 1u, unsigned(kMaxThreads)));
   s.quiet = args.quiet;
   s.verbose = args.verbose && !args.quiet;
+  s.no_overwrite = args.no_overwrite;
+  s.skip_existing = args.skip_existing;
+  s.continue_on_error = args.continue_on_error;
+  s.dry_run = args.dry_run;
+  s.report = args.report;
+  s.save_project = args.save_project;
 
   s.controls = project.controls;
   for (const std::string& set : args.sets) s.controls.push_back(SetOption(set));
@@ -254,16 +390,64 @@ RenderSettings ResolveRenderSettings(const RenderArgs& args) {
                      "\": a movie holds every frame; it takes no frame-number placeholder");
   if (!s.movie_output && (s.movie.codec || s.movie.crf || s.movie.bitrate))
     throw InputError("--codec, --crf and --bitrate are for a movie output (.mov, .mp4, .mkv)");
-  if (frames) {
-    s.frames_given = true;
-    s.first_frame = frames->first;
-    s.last_frame = frames->second;
-  }
-  CheckOutputFrames(s, s.first_frame, s.last_frame);
+  s.frames_given = frames.has_value();
+  SetFrames(&s, frames.value_or(std::vector<int>{0}));
   const std::string first_name = OutputPath(s, s.first_frame);
   CheckOutputFolder(first_name);
   if (!s.movie_output) s.output_format = OutputFormatFor(first_name);
+  CheckImageWriteOptions(args, &s);
+  if (s.movie_output && (s.skip_existing || s.continue_on_error))
+    throw InputError(
+        "--skip-existing and --continue-on-error are for image outputs: a movie holds every "
+        "frame in one file");
   return s;
+}
+
+ColourPlan PlanColour(const RenderSettings& s, const vfoot::Source& input) {
+  const ColourSettings& colour = s.colour;
+  const vfoot::ColourTag tag = input.colour_tag();
+  std::string input_space;
+  std::string origin;
+  if (colour.input) {
+    input_space = *colour.input;
+  } else if (!tag.space.empty()) {
+    input_space = vfoot::ConventionalSpelling(tag.space);
+    origin = "its tag";
+  } else {
+    input_space = vfoot::ConventionalSpace(input.kind(), tag.float_samples);
+    origin = "by convention";
+  }
+  ColourPlan plan;
+  plan.output_space = input_space;
+  if (!colour.working && !colour.output && !colour.map) return plan;
+
+  const vfoot::ColourConfig& config = *colour.config;
+  if (!colour.input) {
+    const std::optional<std::string> found = config.Find(input_space);
+    if (!found)
+      throw InputError("input " + vhost::Quoted(s.input) + ": its colour space " +
+                       vhost::Quoted(input_space) + " (" + origin +
+                       ") is not in the colour configuration " + config.name() +
+                       "; name it with --colorspace-in");
+    input_space = *found;
+  }
+  const std::string render_space = colour.working.value_or(input_space);
+  plan.output_space = colour.output.value_or(render_space);
+  if (colour.working && !colour.output) {
+    const std::string usual = UsualOutputSpace(s);
+    const std::optional<std::string> found = config.Find(usual);
+    if (!found)
+      throw InputError("output " + vhost::Quoted(s.output) + ": its format's usual colour space " +
+                       vhost::Quoted(usual) + " is not in the colour configuration " +
+                       config.name() + "; name one with --colorspace-out");
+    plan.output_space = *found;
+  }
+  Colour([&] {
+    if (colour.working) plan.input = config.Conversion(input_space, *colour.working);
+    if (colour.map) plan.map = config.Conversion(*colour.map, render_space);
+    plan.output = config.Conversion(render_space, plan.output_space);
+  });
+  return plan;
 }
 
 bool IsMovieName(const std::string& path) {
@@ -273,10 +457,14 @@ bool IsMovieName(const std::string& path) {
   return ext == ".mov" || ext == ".mp4" || ext == ".mkv";
 }
 
-void CheckOutputFrames(const RenderSettings& s, int first, int last) {
-  if (!s.pattern && !s.movie_output && first != last)
-    throw InputError("output \"" + s.output + "\": frames " + std::to_string(first) + "-" +
-                     std::to_string(last) + " need #### or %04d in the name for the frame number");
+void SetFrames(RenderSettings* settings, std::vector<int> frames) {
+  RenderSettings& s = *settings;
+  s.frames = std::move(frames);
+  s.first_frame = s.frames.front();
+  s.last_frame = s.frames.back();
+  if (!s.pattern && !s.movie_output && s.frames.size() > 1)
+    throw InputError("output \"" + s.output + "\": frames " + FormatFrameList(s.frames) +
+                     " need #### or %04d in the name for the frame number");
 }
 
 std::string OutputPath(const RenderSettings& settings, int frame) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "cli/errors.h"
 #include "cli/host_session.h"
@@ -26,9 +28,14 @@ struct SharedState {
   size_t failed_at = SIZE_MAX;      // the earliest failed job, whose message is reported
   std::string message;
   // For an in-order sink: finished frames waiting for an earlier one, and how many were taken.
-  std::map<size_t, vhost::Image> waiting;
+  std::map<size_t, std::pair<vhost::Image, double>> waiting;
   size_t delivered = 0;
+  std::vector<FrameOutcome> outcomes;  // one per job, written by the thread that has the job
 };
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 void Fail(SharedState& state, size_t job, std::string message) {
   {
@@ -90,27 +97,32 @@ bool WaitForTurn(SharedState& state, const SequencePlan& plan, size_t job) {
 // Hands a finished frame to the sink: at once, or once every earlier frame is in. Frames are
 // delivered under the lock, so an in-order sink takes one frame at a time.
 void Deliver(SharedState& state, const SequencePlan& plan, FrameSink& sink, size_t job,
-             vhost::Image image, Progress& progress) {
+             vhost::Image image, std::chrono::steady_clock::time_point start, Progress& progress) {
   if (!sink.in_order()) {
     sink.Take(plan.frames[job], image);
-    progress.FrameDone();
+    const double seconds = SecondsSince(start);
+    state.outcomes[job].seconds = seconds;
+    state.outcomes[job].done = true;
+    progress.FrameDone(plan.frames[job], seconds);
     return;
   }
   {
     std::lock_guard<std::mutex> lock(state.mutex);
-    state.waiting.emplace(job, std::move(image));
+    state.waiting.emplace(job, std::pair{std::move(image), SecondsSince(start)});
     for (auto it = state.waiting.begin();
          !state.failed && it != state.waiting.end() && it->first == state.delivered;
          it = state.waiting.erase(it)) {
       try {
-        sink.Take(plan.frames[it->first], it->second);
+        sink.Take(plan.frames[it->first], it->second.first);
       } catch (const RenderError&) {
         throw;
       } catch (const std::exception& e) {
         throw RenderError("frame " + std::to_string(plan.frames[it->first]) + ": " + e.what());
       }
       ++state.delivered;
-      progress.FrameDone();
+      state.outcomes[it->first].seconds = it->second.second;
+      state.outcomes[it->first].done = true;
+      progress.FrameDone(plan.frames[it->first], it->second.second);
     }
   }
   state.changed.notify_all();
@@ -126,9 +138,10 @@ void RenderFrames(vhost::Host& host, const SequencePlan& plan, FrameSink& sink, 
     if (job >= plan.frames.size()) return;
     if (sink.in_order() && !WaitForTurn(state, plan, job)) return;
     const std::string frame_name = "frame " + std::to_string(plan.frames[job]) + ": ";
+    const auto start = std::chrono::steady_clock::now();
     std::string failure;
     try {
-      Deliver(state, plan, sink, job, RenderFrame(host, plan, plan.frames[job]), progress);
+      Deliver(state, plan, sink, job, RenderFrame(host, plan, plan.frames[job]), start, progress);
       continue;
     } catch (const RenderError& e) {
       failure = e.what();
@@ -137,6 +150,12 @@ void RenderFrames(vhost::Host& host, const SequencePlan& plan, FrameSink& sink, 
     } catch (...) {
       failure = frame_name + "an unknown failure";
     }
+    state.outcomes[job].seconds = SecondsSince(start);
+    state.outcomes[job].failure = failure;
+    if (plan.continue_on_error && !sink.in_order()) {
+      progress.FrameFailed(failure);
+      continue;
+    }
     Fail(state, job, std::move(failure));
     return;
   }
@@ -144,9 +163,11 @@ void RenderFrames(vhost::Host& host, const SequencePlan& plan, FrameSink& sink, 
 
 }  // namespace
 
-void RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink) {
+SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink) {
   SharedState state;
-  Progress progress(static_cast<int>(plan.frames.size()), plan.show_progress, plan.progress_to);
+  state.outcomes.resize(plan.frames.size());
+  for (size_t i = 0; i < plan.frames.size(); ++i) state.outcomes[i].frame = plan.frames[i];
+  Progress progress(static_cast<int>(plan.frames.size()), plan.progress, plan.progress_to);
   const int count = std::max(1, std::min(plan.threads, static_cast<int>(plan.frames.size())));
   // Renders run on worker threads only: each thread's GL state goes with its thread, so none is
   // left on the main thread when the host sends global setdown and unloads the module.
@@ -155,7 +176,10 @@ void RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink
     workers.emplace_back([&] { RenderFrames(host, plan, sink, state, progress); });
   for (std::thread& worker : workers) worker.join();
   progress.Finish();
-  if (state.failed) throw RenderError(state.message);
+  SequenceResult result;
+  result.frames = std::move(state.outcomes);
+  if (state.failed) result.stopped = state.message;
+  return result;
 }
 
 }  // namespace vcli

@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "cli/progress.h"
 #include "cli/timing.h"
 #include "hostapp/footage/layer.h"
 #include "hostapp/host.h"
@@ -31,14 +34,31 @@ struct SequencePlan {
   FrameRate fps{24, 1};
   int downsample = 1;
   int threads = 1;
-  bool show_progress = false;
+  ProgressStyle progress = ProgressStyle::kNone;
   std::FILE* progress_to = stderr;
+  // Record a failed frame and go on with the others, for sinks that do not ask for order.
+  bool continue_on_error = false;
+};
+
+// What became of one frame of the plan.
+struct FrameOutcome {
+  int frame = 0;
+  double seconds = 0;   // its render and hand-over to the sink
+  bool done = false;    // false: it failed, or was never started after another one failed
+  std::string failure;  // the failure's line, naming the frame
 };
 
 // Renders every frame into `sink`. On the first failure the other threads finish the frame they
-// are on and stop; throws RenderError for a failed render (with the host code), a layer that
-// could not be decoded, a frame the sink refused, or anything else a worker threw, naming the
-// frame. Frames the sink took before the failure stay with it; the failed frame never reaches it.
-void RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink);
+// are on and stop; the result's `stopped` says why: a failed render (with the host code), a layer
+// that could not be decoded, a frame the sink refused, or anything else a worker threw, naming
+// the frame. Frames the sink took before the failure stay with it; the failed frame never
+// reaches it.
+struct SequenceResult {
+  std::vector<FrameOutcome> frames;    // in the plan's order
+  std::optional<std::string> stopped;  // the failure that stopped the sequence, naming the frame
+};
+
+// With continue_on_error a failed frame is only in its outcome, and the others go on.
+SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink);
 
 }  // namespace vcli

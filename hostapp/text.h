@@ -5,10 +5,27 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <vector>
 
 namespace vhost {
 
 // ASCII letters in lower case; other bytes (UTF-8 included) unchanged.
+// How many single-character edits turn one name into another, for suggesting the nearest names.
+inline size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
 inline std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -51,6 +51,7 @@ struct ImageHeader {
   bool float_samples = false;  // half or float
   bool deep_samples = false;   // more than 8 bits per sample (16-bit integers, half, float)
   std::string format;          // OpenImageIO's name for the file's format ("png", "openexr")
+  std::string colour_space;    // the file's oiio:ColorSpace, empty when untagged
 };
 
 // The header of the first image of a file. `role` names it in messages ("input image"). Throws

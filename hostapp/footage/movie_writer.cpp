@@ -367,6 +367,14 @@ int MovieWriter::frames_written() const {
   return state_->written;
 }
 
+int MovieWriter::bits_per_sample() const {
+  return av_pix_fmt_desc_get(state_->encoder->pix_fmt)->comp[0].depth;
+}
+
+bool MovieWriter::keeps_alpha() const {
+  return (av_pix_fmt_desc_get(state_->encoder->pix_fmt)->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+}
+
 const AudioCopy& MovieWriter::audio() const {
   return state_->audio;
 }

@@ -58,6 +58,11 @@ class MovieWriter {
   int frames_written() const;
   // Settled when the writer opens: the output's streams are fixed from its first byte on.
   const AudioCopy& audio() const;
+  // Whether the encoder's pixel format stores alpha (H.264's yuv420p does not).
+  bool keeps_alpha() const;
+  // The bits of each sample the encoder stores (8 for H.264, 10 or 12 for ProRes, 16 for FFV1
+  // from a 32-bit render).
+  int bits_per_sample() const;
   // Where the movie is written until Finish; for a caller that must remove it on a signal.
   const std::string& temporary_path() const;
 

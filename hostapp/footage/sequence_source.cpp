@@ -79,6 +79,7 @@ class SequenceSource : public Source {
       if (frame == range_.first) {
         width_ = header.width;
         height_ = header.height;
+        colour_ = {.space = header.colour_space, .float_samples = header.float_samples};
       } else if (header.width != width_ || header.height != height_) {
         throw FootageError(what + ": frame " + std::to_string(frame) + " is " +
                                std::to_string(header.width) + "x" + std::to_string(header.height) +
@@ -98,6 +99,7 @@ class SequenceSource : public Source {
   int width() const override { return width_; }
   int height() const override { return height_; }
   int depth() const override { return depth_; }
+  ColourTag colour_tag() const override { return colour_; }
 
   vhost::Image Frame(int n, int bpc) override {
     const auto& [file_frame, file] = *NearestFile(n);
@@ -137,6 +139,7 @@ class SequenceSource : public Source {
   int width_ = 0;
   int height_ = 0;
   int depth_ = 8;
+  ColourTag colour_;  // the first frame's
 };
 
 }  // namespace

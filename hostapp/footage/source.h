@@ -43,6 +43,12 @@ struct FootageError : std::runtime_error {
 
 enum class SourceKind { kStill, kSequence, kMovie };
 
+// What a source's files say of their colour (colour.h has the conventions for untagged files).
+struct ColourTag {
+  std::string space;           // the first image's oiio:ColorSpace; empty when untagged
+  bool float_samples = false;  // the first image holds half or float samples
+};
+
 class Source {
  public:
   virtual ~Source() = default;
@@ -57,6 +63,9 @@ class Source {
   // 8 for sources of 8-bit samples; 32 for anything deeper (16-bit images, 10- and 12-bit video,
   // half and float), which render at 32 bits unless the user says otherwise.
   virtual int depth() const = 0;
+  // What the files say of their colour; nothing for movies, whose streams' colour descriptions
+  // are not read.
+  virtual ColourTag colour_tag() const { return {}; }
   // Frame n (within range()) as a host buffer at `bpc` (8 or 32) bits per channel. Throws
   // FootageError naming the frame when it cannot be decoded. Not safe to call from two threads
   // at once on one source.

@@ -20,6 +20,9 @@ class StillSource : public Source {
   int width() const override { return header_.width; }
   int height() const override { return header_.height; }
   int depth() const override { return DepthOf(header_.deep_samples); }
+  ColourTag colour_tag() const override {
+    return {.space = header_.colour_space, .float_samples = header_.float_samples};
+  }
 
   // Every frame is the one picture; the layer asks only for 0.
   vhost::Image Frame(int n, int bpc) override {

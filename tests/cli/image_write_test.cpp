@@ -49,8 +49,10 @@ TEST(CliImageWrite, HostBufferWritesTheSameFileAsTheFloatPath) {
       const fs::path direct = dir / ("direct." + std::string(extension));
       const fs::path general = dir / ("general." + std::string(extension));
       const vcli::OutputFormat format = vcli::OutputFormatFor(direct.string());
-      ASSERT_NO_THROW(vcli::WriteHostImage(direct.string(), image, format, bpc));
-      ASSERT_NO_THROW(vcli::WriteImage(general.string(), vcli::FromHostImage(image), format, bpc));
+      ASSERT_NO_THROW(
+          vcli::WriteHostImage(direct.string(), image, format, vcli::PlainLayout(format, bpc)));
+      ASSERT_NO_THROW(vcli::WriteImage(general.string(), vcli::FromHostImage(image), format,
+                                       vcli::PlainLayout(format, bpc)));
       const std::vector<uint8_t> expected = FileBytes(general);
       ASSERT_FALSE(expected.empty());
       EXPECT_EQ(FileBytes(direct), expected);
@@ -59,7 +61,8 @@ TEST(CliImageWrite, HostBufferWritesTheSameFileAsTheFloatPath) {
   // The straight colour of a transparent pixel survives the direct path of an 8-bit PNG.
   const vhost::Image image = NoisyHostImage(8);
   const std::string check = (dir / "check.png").string();
-  ASSERT_NO_THROW(vcli::WriteHostImage(check, image, vcli::OutputFormatFor(check), 8));
+  ASSERT_NO_THROW(vcli::WriteHostImage(check, image, vcli::OutputFormatFor(check),
+                                       vcli::PlainLayout(vcli::OutputFormatFor(check), 8)));
   const std::vector<uint8_t> bytes = FileBytes(dir / "check.png");
   ASSERT_EQ(bytes.size(), static_cast<size_t>(image.width * image.height * 4));
   for (int y = 0; y < image.height; ++y) {
