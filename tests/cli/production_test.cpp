@@ -131,14 +131,19 @@ TEST_F(CliProduction, ADryRunSaysEverythingAndASavedProjectRendersTheSame) {
   const auto plan = nlohmann::json::parse(run.out);
   ASSERT_EQ(plan["frames"].size(), 3u);
   EXPECT_EQ(plan["frames"][1]["output"], (dir_ / "d.0002.png").string());
+  int seen = 0;
   for (const auto& control : plan["controls"]) {
     if (control["identifier"] == "PARAM_TRANSLATE_X") {
+      ++seen;
       EXPECT_DOUBLE_EQ(control["values"]["2"].get<double>(), 10.0);
       EXPECT_DOUBLE_EQ(control["values"]["4"].get<double>(), 20.0);
     }
-    if (control["identifier"] == "PARAM_ROTATE")
+    if (control["identifier"] == "PARAM_ROTATE") {
+      ++seen;
       EXPECT_DOUBLE_EQ(control["values"]["0"].get<double>(), 10.0);
+    }
   }
+  EXPECT_EQ(seen, 2);
 
   run = RunVarnex({"render", "-p", dir_ / "p.json", "-s", "Rotate=10", "-q", "--save-project",
                    dir_ / "saved.json", "-o", dir_ / "a.####.png"},
