@@ -6,6 +6,7 @@
 
 #include "cli/errors.h"
 #include "cli/limits.h"
+#include "cli/submit.h"
 
 #ifndef VARNEX_VERSION
 #define VARNEX_VERSION "unknown"
@@ -170,13 +171,17 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
   controls->add_flag("--json", out->json, "print the list as JSON");
   CLI::App* about = app.add_subcommand("about", "print the plug-in's About text");
   CLI::App* gpu = app.add_subcommand("gpu", "print the four GPU driver texts the plug-in shows");
+  CLI::App* submit = app.add_subcommand(
+      "submit", "render on a Slurm cluster: one job array whose tasks each render a chunk of -f");
+  AddRenderOptions(submit, &out->render);
+  AddSubmitOptions(submit, &out->submit);
   CLI::App* colorspaces =
       app.add_subcommand("colorspaces", "list the colour spaces of the colour configuration");
   AddText(colorspaces, "--ocio-config", &out->ocio_config,
           "the OpenColorIO config to list (default: $OCIO, else OpenImageIO's built-in spaces)",
           "FILE");
   // Each command names its own, so that its --help lists it.
-  for (CLI::App* command : {render, controls, about, gpu})
+  for (CLI::App* command : {render, controls, about, gpu, submit})
     AddText(command, "--plugin", &out->plugin,
             "the plug-in module to load (default: ../lib/varnex-effect.so beside the executable)",
             "PATH");
@@ -193,6 +198,10 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
   if (about->parsed()) out->kind = CommandKind::kAbout;
   if (gpu->parsed()) out->kind = CommandKind::kGpu;
   if (colorspaces->parsed()) out->kind = CommandKind::kColorspaces;
+  if (submit->parsed()) {
+    out->kind = CommandKind::kSubmit;
+    CollectRenderOptions(*submit, &out->submit);
+  }
   return -1;
 }
 

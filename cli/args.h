@@ -9,7 +9,7 @@
 
 namespace vcli {
 
-enum class CommandKind { kRender, kControls, kAbout, kGpu, kColorspaces };
+enum class CommandKind { kRender, kControls, kAbout, kGpu, kColorspaces, kSubmit };
 
 struct RenderArgs {
   std::optional<std::string> input;
@@ -49,12 +49,34 @@ struct RenderArgs {
   std::optional<std::string> save_project;
 };
 
+// One render option as `varnex submit` was given it, passed on to each task's `varnex render`.
+struct PassedOption {
+  std::string name;                 // the long name ("map"); empty for INPUT
+  std::vector<std::string> values;  // one per use, as given; a flag's is its value ("true")
+  bool flag = false;                // takes no value
+  bool path = false;                // names a file or folder, made absolute for the tasks
+};
+
+// `varnex submit`: the scheduler's options as text, and the render's options to pass on.
+struct SubmitArgs {
+  std::optional<std::string> chunk;  // frames per task
+  std::optional<std::string> partition;
+  std::optional<std::string> time;
+  std::optional<std::string> mem;
+  std::optional<std::string> job_name;
+  std::vector<std::string> sbatch_args;  // more of sbatch's own, each one argument
+  std::optional<std::string> log_dir;
+  bool dry_run = false;
+  std::vector<PassedOption> render_options;  // in the order `varnex render --help` lists them
+};
+
 struct CommandLine {
   CommandKind kind = CommandKind::kAbout;
   std::optional<std::string> plugin;       // the module to load; default: beside the executable
   bool json = false;                       // controls --json
   std::optional<std::string> ocio_config;  // colorspaces --ocio-config
-  RenderArgs render;
+  RenderArgs render;                       // render's, and submit's render options
+  SubmitArgs submit;
 };
 
 // Parses the arguments into `out`. Returns -1 when a command should run; otherwise the exit status,

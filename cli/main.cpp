@@ -8,6 +8,7 @@
 #include "cli/host_session.h"
 #include "cli/info_commands.h"
 #include "cli/render_command.h"
+#include "cli/submit.h"
 #include "hostapp/frame_memory.h"
 
 int main(int argc, char** argv) {
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
         return RunAbout(plugin);
       case CommandKind::kGpu:
         return RunGpu(plugin);
+      case CommandKind::kSubmit:
+        return RunSubmit(command);
       case CommandKind::kColorspaces:
         break;  // run above
     }
