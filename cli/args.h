@@ -66,7 +66,6 @@ struct SubmitArgs {
   std::optional<std::string> job_name;
   std::vector<std::string> sbatch_args;  // more of sbatch's own, each one argument
   std::optional<std::string> log_dir;
-  bool dry_run = false;
   std::vector<PassedOption> render_options;  // in the order `varnex render --help` lists them
 };
 

@@ -210,8 +210,10 @@ void AddSubmitOptions(CLI::App* command, SubmitArgs* args) {
   text("--log-dir", &args->log_dir,
        "the folder of the tasks' logs, varnex-JOB_TASK.log (default: the output's folder)",
        "FOLDER");
-  command->add_flag("--dry-run", args->dry_run, "print the batch script instead of submitting it")
-      ->group(kSubmitGroup);
+  // varnex render's own --dry-run (on this command too, with the render's options) means here:
+  // print the batch script instead of submitting it, and it is not passed on to the tasks.
+  if (CLI::Option* dry_run = command->get_option_no_throw("--dry-run"))
+    dry_run->description("print the batch script instead of submitting it")->group(kSubmitGroup);
   command->footer(
       "Every other option is varnex render's, passed on to each task with its paths made "
       "absolute. Prints the job id. Exit status: 0 submitted, 1 sbatch failed, 2 bad input "
@@ -305,7 +307,7 @@ int RunSubmit(const CommandLine& command) {
   if (submit.mem) job.directives.push_back("--mem=" + *submit.mem);
   job.directives.insert(job.directives.end(), submit.sbatch_args.begin(), submit.sbatch_args.end());
   const std::string script = BatchScript(job);
-  if (submit.dry_run) {
+  if (command.render.dry_run) {
     std::fputs(script.c_str(), stdout);
     return kExitOk;
   }
