@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps test-deps configure build test test-asan test-tsan fuzz demo bench clean
+.PHONY: all deps test-deps configure build test test-asan test-tsan test-farm fuzz demo bench clean
 
 # The sanitizer build: AddressSanitizer (with leak checking) and UndefinedBehaviorSanitizer, in a
 # folder of its own. Any report fails the run. Leaks inside the GL driver stack are suppressed by
@@ -67,6 +67,17 @@ test-tsan: test-deps $(TSAN_DIR)/CMakeCache.txt
 	$(TSAN_ENV) $(TSAN_DIR)/bin/test_render
 	$(TSAN_ENV) $(TSAN_DIR)/bin/test_cgl
 
+# varnex submit on a single-node Slurm cluster that each test starts and stops itself (munge,
+# slurmctld, slurmd on the loopback address), in a folder of its own. Installs Slurm and munge
+# when missing; not part of `make test`.
+FARM_DIR ?= build-farm
+
+test-farm:
+	@scripts/install-deps --test --farm
+	cmake -S . -B $(FARM_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_TESTS=ON -DVARNEX_FARM_TESTS=ON
+	cmake --build $(FARM_DIR) -j $(JOBS) --target test_farm
+	ctest --test-dir $(FARM_DIR) -L farm --output-on-failure
+
 # The command and the module only: no test program, benchmark or fuzzer.
 demo: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target varnex varnex-effect
@@ -77,4 +88,4 @@ bench: build
 	$(BUILD_DIR)/bin/varnex-bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FARM_DIR)

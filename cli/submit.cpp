@@ -19,6 +19,7 @@
 #include "cli/frame_list.h"
 #include "cli/layers.h"
 #include "cli/limits.h"
+#include "cli/render_report.h"
 #include "cli/render_settings.h"
 #include "hostapp/text.h"
 
@@ -75,11 +76,14 @@ std::string LogPattern(const fs::path& folder) {
 
 // The render options as each task passes them on: paths absolute, values joined to their
 // option by '=' so that one starting with '-' stays a value. The task's own frames replace -f,
-// and every task skips what exists.
+// and every task skips what exists. The report is each task's own (BatchJob::report), and the
+// project is the whole render's, written by submit: from a task it would hold one chunk.
 std::vector<std::string> TaskRenderArgs(const std::vector<PassedOption>& options) {
   std::vector<std::string> args;
   for (const PassedOption& option : options) {
-    if (option.name == "frames" || option.name == "skip-existing") continue;
+    if (option.name == "frames" || option.name == "skip-existing" || option.name == "report" ||
+        option.name == "save-project")
+      continue;
     for (const std::string& given : option.values) {
       std::string value = given;
       if (option.path && !value.empty()) value = fs::absolute(value).lexically_normal().string();
@@ -187,6 +191,13 @@ std::string Sbatch(const std::string& sbatch, const std::string& script) {
 
 }  // namespace
 
+std::string TaskReportPath(const std::string& report, size_t task) {
+  const fs::path path(report);
+  const fs::path name =
+      path.stem().string() + "." + std::to_string(task) + path.extension().string();
+  return (path.parent_path() / name).string();
+}
+
 void AddSubmitOptions(CLI::App* command, SubmitArgs* args) {
   auto text = [&](const std::string& flags, std::optional<std::string>* target,
                   const std::string& help, const std::string& value_name) {
@@ -261,9 +272,11 @@ std::string BatchScript(const BatchJob& job) {
       "# written, so a task run again renders only what its chunk still lacks.\n"
       "set -eu\n"
       "case \"${SLURM_ARRAY_TASK_ID:-}\" in\n";
-  for (size_t i = 0; i < job.chunks.size(); ++i)
-    script += "  " + std::to_string(i) + ") frames=" + ShellQuoted(FormatFrameList(job.chunks[i])) +
-              " ;;\n";
+  for (size_t i = 0; i < job.chunks.size(); ++i) {
+    script += "  " + std::to_string(i) + ") frames=" + ShellQuoted(FormatFrameList(job.chunks[i]));
+    if (!job.report.empty()) script += " report=" + ShellQuoted(TaskReportPath(job.report, i));
+    script += " ;;\n";
+  }
   script +=
       "  *)\n"
       "    echo \"varnex: array task '${SLURM_ARRAY_TASK_ID:-}' has no frames in this job\" >&2\n"
@@ -272,6 +285,7 @@ std::string BatchScript(const BatchJob& job) {
       "esac\n";
   // exec, so that scancel's signal reaches the render, which then removes its unfinished files.
   script += "exec " + ShellQuoted(job.varnex) + " render -f \"$frames\" --skip-existing";
+  if (!job.report.empty()) script += " --report=\"$report\"";
   for (const std::string& arg : job.render_args) script += " \\\n  " + ShellQuoted(arg);
   return script + "\n";
 }
@@ -286,7 +300,7 @@ int RunSubmit(const CommandLine& command) {
     throw InputError("output " + vhost::Quoted(settings.output) +
                      ": a movie holds every frame in one file, which tasks rendering frames "
                      "apart cannot share; write an image sequence (out.####.exr)");
-  OpenLayers(&settings);
+  const RenderLayers layers = OpenLayers(&settings);
 
   BatchJob job;
   job.chunks = SplitFrames(settings.frames, chunk);
@@ -295,6 +309,7 @@ int RunSubmit(const CommandLine& command) {
   if (ec) throw InputError("cannot find the running executable for the tasks to run");
   job.varnex = self.string();
   job.render_args = TaskRenderArgs(submit.render_options);
+  if (settings.report) job.report = fs::absolute(*settings.report).lexically_normal().string();
 
   const fs::path log_dir = submit.log_dir
                                ? fs::absolute(*submit.log_dir).lexically_normal()
@@ -307,6 +322,9 @@ int RunSubmit(const CommandLine& command) {
   if (submit.mem) job.directives.push_back("--mem=" + *submit.mem);
   job.directives.insert(job.directives.end(), submit.sbatch_args.begin(), submit.sbatch_args.end());
   const std::string script = BatchScript(job);
+  // As varnex render does, also with --dry-run: the render as a whole, every chunk's frames.
+  if (settings.save_project)
+    WriteJsonFile(*settings.save_project, ProjectJson(settings, layers.bpc));
   if (command.render.dry_run) {
     std::fputs(script.c_str(), stdout);
     return kExitOk;

@@ -33,7 +33,13 @@ struct BatchJob {
   std::vector<std::vector<int>> chunks;  // ascending, each frame in one chunk
   std::string varnex;                    // the command, by its absolute path
   std::vector<std::string> render_args;  // after `render -f CHUNK --skip-existing`
+  std::string report;                    // --report's absolute path, or empty: none
 };
+
+// The report task `task` writes for --report `report`: its number before the extension
+// (comp.json: comp.0.json), so the tasks' reports do not replace each other. A task run again
+// replaces its own, as a render run again does.
+std::string TaskReportPath(const std::string& report, size_t task);
 
 // The bash batch script of `job`. Throws InputError for a directive holding a line break, which
 // sbatch cannot read back.

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "cli/frame_list.h"
+#include "cli/submit.h"
 #include "cli_support.h"
 #include "support/scoped_env.h"
 
@@ -146,6 +148,33 @@ TEST(CliSubmit, ArgumentsReachTheTaskExactlyWithPathsAbsolute) {
   EXPECT_NE(run.out.find("\n#SBATCH --output=" + (dir / "logs").string() + "/varnex-%A_%a.log\n"),
             std::string::npos)
       << run.out;
+}
+
+TEST(CliSubmit, EachTaskReportsAloneAndTheProjectIsTheWholeRender) {
+  TempDir dir;
+  WritePicture(dir / "in.png", GradientPicture());
+  const auto run = RunIn(dir.path(),
+                         {"submit", "--dry-run", "--chunk", "2", "in.png", "-o", "out.####.png",
+                          "-f", "1-3", "--report", "comp.json", "--save-project", "shot.json"},
+                         dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The report's own task number, so that no task's report replaces another's.
+  for (const char* task : {"0", "1"}) {
+    const TaskRun one = RunTask(run.out, task, dir);
+    ASSERT_EQ(one.status, 0) << one.err;
+    std::vector<std::string> reports;
+    for (const std::string& arg : one.argv) {
+      EXPECT_EQ(arg.rfind("--save-project", 0), std::string::npos) << arg;
+      if (arg.rfind("--report", 0) == 0) reports.push_back(arg);
+    }
+    EXPECT_EQ(reports, std::vector<std::string>{
+                           "--report=" + (dir / ("comp." + std::string(task) + ".json")).string()});
+  }
+  // Submit wrote the project, with every chunk's frames; no task writes one.
+  const auto project = nlohmann::json::parse(testsupport::ReadFile(dir / "shot.json"));
+  EXPECT_EQ(project.at("frames"), "1-3");
+  EXPECT_EQ(vcli::TaskReportPath("/r/report", 4), "/r/report.4");
+  EXPECT_EQ(vcli::TaskReportPath("/r/a.b.json", 0), "/r/a.b.0.json");
 }
 
 TEST(CliSubmit, SchedulerOptionsBecomeDirectives) {
