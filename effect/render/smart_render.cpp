@@ -122,7 +122,7 @@ PF_Err SnapshotTransforms(PF_InData* in_data, float s, bool uniform_scale, myPar
   return err;
 }
 
-// Global setup decided it once for the process's renders; a host without global data gets none.
+// Global setup decided it once, in the global record; a host without global data gets no variants.
 bool VariantsAllowed(const PF_InData* in_data) {
   if (in_data->global_data == nullptr) return false;
   const auto* global = static_cast<const LocalGLStruct*>(*in_data->global_data);
