@@ -1,5 +1,6 @@
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "bench/gl_trace.h"
 #include "bench/measure.h"
@@ -17,6 +18,15 @@ void CheckWritten(const vhost::Image& output, const std::string& name) {
   for (size_t i = 0; i < bytes; ++i)
     if (row[i] != vhost::kUnwrittenByte) return;
   throw std::runtime_error(name + ": the render left the output unwritten");
+}
+
+// Every render of a configuration after its first has the settings of the one before it, on the
+// same thread: it must find the thread's programs, the displacement's variant for those settings
+// included, already built, or the timings would hold a compile.
+void CheckBuiltNothing(const GLTraceCounts& trace, const std::string& name) {
+  if (trace.compiles == 0 && trace.links == 0) return;
+  throw std::runtime_error(name + ": a render with the settings of the one before it built " +
+                           std::to_string(trace.links) + " program(s)");
 }
 
 // The layers of one configuration, and the passes the floor runs over them.
@@ -56,6 +66,7 @@ ConfigResult MeasureConfig(EffectRunner& effect, GLFloor& floor, const Config& c
     if (timed) ours_cpu.push_back(ProcessCpuMs() - cpu);
     const GLTraceCounts trace = ReadGLTrace();
     if (i == 0) CheckWritten(result.output, config.Name());
+    if (i > 0) CheckBuiltNothing(trace, config.Name());
     if (timed) {
       ours.push_back(ms);
       gl.push_back(trace.SpanMs());

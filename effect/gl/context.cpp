@@ -55,6 +55,7 @@ void DeleteGLRecord(LocalGLStruct* record) {
   // Programs belong to their context: it must be current while they are deleted.
   SetCurrentContext(record->ctx);
   DeleteGLPrograms(&record->programs);
+  DeleteProgramVariants(&record->variants);
   DeleteContext(record->ctx);
   record->ctx = nullptr;
 }

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "cgl.h"
+#include "gl/program_variants.h"
 #include "pf_sdk.h"
 
 // The pixel format used when the caller gives none: only a 3.2-or-later core profile. Everything
@@ -23,7 +24,8 @@ struct GLPrograms {
 };
 
 // A context with its programs. The global record (in the effect's global data) also holds the
-// driver's identification texts; a per-thread record leaves them empty.
+// driver's identification texts and whether renders may use variants; a per-thread record leaves
+// those empty and keeps the variants its renders built.
 struct LocalGLStruct {
   CGLContextObj ctx;  // owned by the record
   GLPrograms programs;
@@ -31,15 +33,17 @@ struct LocalGLStruct {
   char glVendor[100];
   char glRenderer[100];
   char glslVersion[100];
+  bool variantsAllowed;
+  ProgramVariants variants;  // programs owned by the record, built in ctx
 };
 
 // Held by a render for its whole GL phase, so GL work of renders never overlaps in the process.
 extern std::recursive_mutex globalMutex;
 
 // Ends a thread's or the global record's GL objects: with its context current, deletes the five
-// programs, then the context, and clears the context field, so a second call finds nothing. The
-// context stays current (a dangling name) until the caller makes another current. A null record,
-// or one without a context, needs no GL call.
+// programs and the kept variants, then the context, and clears the context field, so a second
+// call finds nothing. The context stays current (a dangling name) until the caller makes another
+// current. A null record, or one without a context, needs no GL call.
 void DeleteGLRecord(LocalGLStruct* record);
 
 // Ends a thread's record: its GL objects, then the record itself.

@@ -3,6 +3,7 @@
 #include <epoxy/gl.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "shaders/sources.h"
@@ -33,6 +34,15 @@ std::vector<Stage> ReadStages(ShaderStageList stages) {
     ++i;
   }
   return result;
+}
+
+// The text after the first line that holds the version directive; the whole text if none does.
+// The result points into `source`, so it is as long-lived and NUL-terminated as the source is.
+const char* AfterVersionLine(const std::string& source) {
+  const size_t version = source.find("#version");
+  if (version == std::string::npos) return source.c_str();
+  const size_t end = source.find('\n', version);
+  return end == std::string::npos ? source.c_str() + source.size() : source.c_str() + end + 1;
 }
 
 }  // namespace
@@ -127,4 +137,11 @@ void DeleteGLPrograms(GLPrograms* programs) {
   DeleteProgram(&programs->blurWProgram);
   DeleteProgram(&programs->blurHProgram);
   DeleteProgram(&programs->identityProgram);
+}
+
+ShaderStageList DisplaceVariantStages() {
+  static const ShaderStageWord list[5] = {
+      GL_VERTEX_SHADER, StageSource(AfterVersionLine(vertIdentity)), GL_FRAGMENT_SHADER,
+      StageSource(AfterVersionLine(displace)), 0};
+  return list;
 }

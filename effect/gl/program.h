@@ -4,17 +4,7 @@
 #include <cstdint>
 
 #include "gl/context.h"
-
-// A shader-stage list: 64-bit words, two per stage (the GL shader type, then a pointer to the
-// stage's NUL-terminated source), ended by a 0 where the next type would stand. Accepted types:
-// GL_FRAGMENT_SHADER, GL_VERTEX_SHADER, GL_GEOMETRY_SHADER; other words are skipped.
-using ShaderStageWord = uint64_t;
-using ShaderStageList = const ShaderStageWord*;
-
-// The word that stands for a source text in a stage list.
-inline ShaderStageWord StageSource(const char* source) {
-  return static_cast<ShaderStageWord>(reinterpret_cast<uintptr_t>(source));
-}
+#include "gl/stage_list.h"
 
 // Compiles every stage with `prefix` (NUL-terminated, may be empty) put before its source, and
 // links the compiled ones. Returns the program, or 0 when linking failed; failures are printed.
@@ -30,3 +20,9 @@ void CreateGLPrograms(GLPrograms* programs);
 
 // Deletes the five programs in field order, zeroing each. Null: nothing.
 void DeleteGLPrograms(GLPrograms* programs);
+
+// The displacement program's stages with each source's version line left out, for variants: a
+// variant's prefix starts with this version line, followed by its definitions, which the language
+// allows only after the version.
+inline constexpr const char* kVariantVersionLine = "#version 330 core\n";
+ShaderStageList DisplaceVariantStages();

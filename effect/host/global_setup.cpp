@@ -4,6 +4,7 @@
 #include <epoxy/gl.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "gl/context.h"
@@ -27,6 +28,14 @@ void CopyDriverText(char (&field)[N], GLenum name) {
 template <size_t N>
 std::string_view FieldText(const char (&field)[N]) {
   return {field, strnlen(field, N)};
+}
+
+// Renders draw the displacement with programs specialised for their settings unless the
+// environment says VARNEX_GL_VARIANTS=0, which keeps every render on the general program, for
+// comparing the two. Read once here, so a render never reads the environment.
+bool VariantsWanted() {
+  const char* setting = std::getenv("VARNEX_GL_VARIANTS");
+  return setting == nullptr || std::strcmp(setting, "0") != 0;
 }
 
 }  // namespace
@@ -58,6 +67,7 @@ PF_Err GlobalDataSetup(PF_InData* in_data, PF_OutData* out_data) {
     return PF_Err_NONE;
   }
   record->ctx = ctx;
+  record->variantsAllowed = VariantsWanted();
   SetCurrentContext(ctx);
   CreateGLPrograms(&record->programs);
   CopyDriverText(record->glVersion, GL_VERSION);

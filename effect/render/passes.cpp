@@ -9,6 +9,7 @@
 #include "gl/uniforms.h"
 #include "params/messages.h"
 #include "render/displace_uniforms.h"
+#include "render/displace_variant.h"
 #include "render/render_plan.h"
 
 namespace {
@@ -64,6 +65,7 @@ struct Pass {
   const myParams& p;
   const RenderPlan& plan;
   const GLPrograms& programs;
+  ProgramVariants* variants;
   Targets& t;
   UniformMap uniforms{};
 };
@@ -136,12 +138,17 @@ bool BlurMap(Pass& pass) {
   return true;
 }
 
+// Chosen once the displacement's uniforms are in the map, from those very values.
+uint32_t DisplaceProgram(const Pass& pass) {
+  return DisplaceProgramFor(pass.uniforms, pass.programs.displaceProgram, pass.variants);
+}
+
 void DisplaceAtLayerSize(Pass& pass) {
   Targets& t = pass.t;
   pass.uniforms["inTex"] = TEX2D(t.input.color.id);
   pass.uniforms["displaceTex"] = TEX2D(t.map.color.id);
   SendDisplaceUniforms(pass.uniforms, pass.p, pass.plan);
-  Draw(pass, &t.output, pass.programs.displaceProgram);
+  Draw(pass, &t.output, DisplaceProgram(pass));
 }
 
 // The displacement between a pixel-replicating upscale and a bilinear downscale that averages the
@@ -153,7 +160,7 @@ void DisplaceSupersampled(Pass& pass) {
   pass.uniforms["inTex"] = TEX2D(t.superInput.color.id);
   pass.uniforms["displaceTex"] = TEX2D(t.map.color.id);
   SendDisplaceUniforms(pass.uniforms, pass.p, pass.plan);
-  Draw(pass, &t.superOutput, pass.programs.displaceProgram);
+  Draw(pass, &t.superOutput, DisplaceProgram(pass));
   pass.uniforms["inTex"] = TEX2D(t.superOutput.color.id);
   Draw(pass, &t.output, pass.programs.identityProgram);
   FBOHelper::DeleteGenericFBO(&t.superInput);
@@ -189,12 +196,13 @@ PF_Err GLFailure(const char* what, PF_OutData* out_data) {
 
 }  // namespace
 
-PF_Err RunPassChain(const myParams& params, const GLPrograms& programs, PF_OutData* out_data) {
+PF_Err RunPassChain(const myParams& params, const GLPrograms& programs, ProgramVariants* variants,
+                    PF_OutData* out_data) {
   RenderPlan plan = PlanRender(params, MaxTextureSize());
   if (!HasPrograms(plan, programs)) return GLFailure("error on program", out_data);
   Targets targets;
   MakeSupersampledTargets(params, &plan, &targets);
-  Pass pass{params, plan, programs, targets};
+  Pass pass{params, plan, programs, variants, targets};
   if (!RunPasses(pass)) return GLFailure("error on framebuffer", out_data);
   return PF_Err_NONE;
 }

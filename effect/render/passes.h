@@ -14,5 +14,7 @@
 // Plans the render for the filled snapshot `params` (whose input has pixels), then runs it. A
 // missing program or a target the GL cannot make is reported through `out_data` and returned as
 // PF_Err_INTERNAL_STRUCT_DAMAGED, leaving the output as it was; every target is deleted on every
-// path.
-PF_Err RunPassChain(const myParams& params, const GLPrograms& programs, PF_OutData* out_data);
+// path. The displacement draws with a variant kept in `variants` when it is not null (the general
+// program stays required, as the fallback).
+PF_Err RunPassChain(const myParams& params, const GLPrograms& programs, ProgramVariants* variants,
+                    PF_OutData* out_data);

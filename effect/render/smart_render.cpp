@@ -122,6 +122,13 @@ PF_Err SnapshotTransforms(PF_InData* in_data, float s, bool uniform_scale, myPar
   return err;
 }
 
+// Global setup decided it once, in the global record; a host without global data gets no variants.
+bool VariantsAllowed(const PF_InData* in_data) {
+  if (in_data->global_data == nullptr) return false;
+  const auto* global = static_cast<const LocalGLStruct*>(*in_data->global_data);
+  return global != nullptr && global->variantsAllowed;
+}
+
 }  // namespace
 
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra) {
@@ -179,5 +186,6 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
     return PF_Err_INTERNAL_STRUCT_DAMAGED;
   }
-  return RunPassChain(params, local_render_data->programs, out_data);
+  return RunPassChain(params, local_render_data->programs,
+                      VariantsAllowed(in_data) ? &local_render_data->variants : nullptr, out_data);
 }

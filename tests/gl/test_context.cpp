@@ -132,6 +132,9 @@ TEST_F(GLTest, RecordDeletionEndsProgramsAndContextOnce) {
   const GLuint displace = record.programs.displaceProgram;
   ASSERT_NE(displace, 0u);
   ASSERT_TRUE(glIsProgram(displace));
+  const uint32_t variant = FindOrBuildVariant(&record.variants, DisplaceVariantStages(),
+                                              "#version 330 core\n#define V_bpc 8\n");
+  ASSERT_NE(variant, 0u);
   SetCurrentContext(ctx_);
   EXPECT_EQ(cgl::LiveContextCount(), before + 1);
 
@@ -140,6 +143,8 @@ TEST_F(GLTest, RecordDeletionEndsProgramsAndContextOnce) {
   EXPECT_EQ(record.programs.swizzleInProgram, 0u);
   EXPECT_EQ(record.programs.displaceProgram, 0u);
   EXPECT_EQ(record.programs.identityProgram, 0u);
+  EXPECT_EQ(record.variants.slots[0].program, 0u);
+  EXPECT_EQ(record.variants.slots[0].lastUse, 0u) << "the record's variants went with it";
   EXPECT_EQ(cgl::LiveContextCount(), before);
 
   SetCurrentContext(ctx_);

@@ -1,3 +1,6 @@
+#include <string>
+
+#include "gl/program_variants.h"
 #include "gl_test_support.h"
 
 namespace {
@@ -105,6 +108,88 @@ TEST_F(GLTest, DeletingProgramsZeroesNamesAndToleratesRepeats) {
   }
   DeleteGLPrograms(&programs);
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+// Variants of one stage list, each named by its prefix; the stages need SCALE from the prefix.
+const char* kScaledVertex = "in vec4 vertex;\nvoid main() { gl_Position = vertex * SCALE; }\n";
+const char* kScaledFragment = "out vec4 frag;\nvoid main() { frag = vec4(SCALE); }\n";
+
+TEST_F(GLTest, AVariantIsBuiltOnceAndAFailedOneIsNotTriedAgain) {
+  const ShaderStageWord stages[] = {GL_VERTEX_SHADER, StageSource(kScaledVertex),
+                                    GL_FRAGMENT_SHADER, StageSource(kScaledFragment), 0};
+  ProgramVariants variants{};
+  const int64_t builds = ProgramVariantBuilds();
+  uint32_t two = 0;
+  std::string out = CaptureOutput([&] {
+    two = FindOrBuildVariant(&variants, stages, "#version 330 core\n#define SCALE 2.0\n");
+  });
+  EXPECT_EQ(out, "");
+  ASSERT_NE(two, 0u);
+  EXPECT_EQ(FindOrBuildVariant(&variants, stages, "#version 330 core\n#define SCALE 2.0\n"), two);
+  EXPECT_EQ(ProgramVariantBuilds(), builds + 1);
+
+  // Without SCALE neither stage compiles: the failure is printed once and remembered.
+  uint32_t broken = 1;
+  out =
+      CaptureOutput([&] { broken = FindOrBuildVariant(&variants, stages, "#version 330 core\n"); });
+  EXPECT_EQ(broken, 0u);
+  EXPECT_EQ(out.rfind("Compile Shader Failed - ", 0), 0u) << out;
+  out =
+      CaptureOutput([&] { broken = FindOrBuildVariant(&variants, stages, "#version 330 core\n"); });
+  EXPECT_EQ(broken, 0u);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(ProgramVariantBuilds(), builds + 2);
+
+  // A prefix longer than a slot holds is never built, and null arguments build nothing.
+  const std::string long_prefix =
+      "#version 330 core\n#define SCALE 2.0\n//" + std::string(kVariantPrefixSize, 'x') + "\n";
+  EXPECT_EQ(FindOrBuildVariant(&variants, stages, long_prefix.c_str()), 0u);
+  EXPECT_EQ(FindOrBuildVariant(nullptr, stages, "#version 330 core\n"), 0u);
+  EXPECT_EQ(FindOrBuildVariant(&variants, stages, nullptr), 0u);
+  EXPECT_EQ(ProgramVariantBuilds(), builds + 2);
+
+  DeleteProgramVariants(&variants);
+  EXPECT_FALSE(glIsProgram(two));
+  for (const ProgramVariant& slot : variants.slots) {
+    EXPECT_EQ(slot.program, 0u);
+    EXPECT_EQ(slot.lastUse, 0u);
+  }
+  DeleteProgramVariants(&variants);
+  DeleteProgramVariants(nullptr);
+  // Deleted means forgotten: the same prefix builds again.
+  EXPECT_NE(FindOrBuildVariant(&variants, stages, "#version 330 core\n#define SCALE 2.0\n"), 0u);
+  EXPECT_EQ(ProgramVariantBuilds(), builds + 3);
+  DeleteProgramVariants(&variants);
+}
+
+TEST_F(GLTest, TheLeastRecentlyUsedVariantMakesRoomAndItsProgramIsDeleted) {
+  const ShaderStageWord stages[] = {GL_VERTEX_SHADER, StageSource(kScaledVertex),
+                                    GL_FRAGMENT_SHADER, StageSource(kScaledFragment), 0};
+  auto prefix = [](int k) {
+    return "#version 330 core\n#define SCALE " + std::to_string(k) + ".0\n";
+  };
+  ProgramVariants variants{};
+  std::vector<uint32_t> names;
+  for (int k = 0; k < kMaxProgramVariants; ++k) {
+    names.push_back(FindOrBuildVariant(&variants, stages, prefix(k).c_str()));
+    ASSERT_NE(names.back(), 0u) << k;
+  }
+  // Using the first again makes the second the oldest.
+  EXPECT_EQ(FindOrBuildVariant(&variants, stages, prefix(0).c_str()), names[0]);
+  const int64_t builds = ProgramVariantBuilds();
+  EXPECT_NE(FindOrBuildVariant(&variants, stages, prefix(kMaxProgramVariants).c_str()), 0u);
+  EXPECT_EQ(ProgramVariantBuilds(), builds + 1);
+  EXPECT_FALSE(glIsProgram(names[1]));
+  EXPECT_TRUE(glIsProgram(names[0]));
+  EXPECT_EQ(FindOrBuildVariant(&variants, stages, prefix(0).c_str()), names[0]);
+  EXPECT_EQ(FindOrBuildVariant(&variants, stages, prefix(2).c_str()), names[2]);
+  EXPECT_EQ(ProgramVariantBuilds(), builds + 1);
+  // The same prefix on another stage list is another variant.
+  const ShaderStageWord other[] = {GL_VERTEX_SHADER, StageSource(kScaledVertex), GL_FRAGMENT_SHADER,
+                                   StageSource(kScaledFragment), 0};
+  EXPECT_NE(FindOrBuildVariant(&variants, other, prefix(0).c_str()), names[0]);
+  DeleteProgramVariants(&variants);
+  for (uint32_t name : names) EXPECT_FALSE(glIsProgram(name));
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 // The displacement program against its reference transcription, bit for bit. The program is laid
 // out for renderers that execute every branch (one texture read per sample, one sample call per
-// loop, selects instead of branches); none of that may change a single output bit.
+// loop, selects instead of branches); none of that may change a single output bit. Its variants,
+// which fix a render's discrete settings at compile time, are held to the general program the
+// same way.
 #include <cstring>
 #include <random>
 
 #include "reference_displace.h"
+#include "render/displace_variant.h"
 #include "shader_harness.h"
 #include "shaders/glsl.h"
+#include "support/pairwise.h"
 
 namespace {
 
@@ -127,6 +131,40 @@ class DisplaceEquivalenceTest : public ShaderTest {
     glBindTexture(GL_TEXTURE_2D, 0);
   }
 
+  // Random input and map textures with random edge modes and filters for `u`'s two samplers.
+  void BindRandomTextures(std::mt19937& rng, UniformMap* u) {
+    const GLuint input = Upload(RandomImage(rng));
+    const GLuint map = Upload(RandomImage(rng));
+    SetWrap(input,
+            OneOf(rng, {GL_CLAMP_TO_BORDER, GL_REPEAT, GL_MIRRORED_REPEAT, GL_CLAMP_TO_EDGE}),
+            OneOf(rng, {GL_LINEAR, GL_NEAREST}));
+    SetWrap(map, GL_CLAMP_TO_EDGE, GL_LINEAR);
+    (*u)["inTex"] = TEX2D(input);
+    (*u)["displaceTex"] = TEX2D(map);
+  }
+  void DeleteTextures() {
+    for (GLuint texture : textures_) glDeleteTextures(1, &texture);
+    textures_.clear();
+  }
+
+  // Adds a failure for the first few cases whose images differ in any bit; returns whether they do.
+  static bool Differs(const Image& ours, const Image& theirs, const std::string& what,
+                      const UniformMap& u, int* differing_cases) {
+    int first = -1;
+    for (size_t t = 0; t < ours.texels.size() && first < 0; ++t) {
+      if (std::memcmp(&ours.texels[t], &theirs.texels[t], sizeof(Px)) != 0) {
+        first = static_cast<int>(t);
+      }
+    }
+    if (first < 0) return false;
+    if (++*differing_cases <= 5) {
+      ADD_FAILURE() << what << " differs first at texel (" << first % kWidth << ", "
+                    << first / kWidth << "): " << Exact(ours.texels[first]) << " instead of "
+                    << Exact(theirs.texels[first]) << "\n  " << Describe(u);
+    }
+    return true;
+  }
+
   static inline GLuint reference_ = 0;
 };
 
@@ -137,15 +175,7 @@ TEST_F(DisplaceEquivalenceTest, EveryOutputBitMatchesTheReference) {
   int differing_cases = 0;
   for (int i = 0; i < kCases; ++i) {
     UniformMap u = RandomSettings(rng);
-    const GLuint input = Upload(RandomImage(rng));
-    const GLuint map = Upload(RandomImage(rng));
-    SetWrap(input,
-            OneOf(rng, {GL_CLAMP_TO_BORDER, GL_REPEAT, GL_MIRRORED_REPEAT, GL_CLAMP_TO_EDGE}),
-            OneOf(rng, {GL_LINEAR, GL_NEAREST}));
-    SetWrap(map, GL_CLAMP_TO_EDGE, GL_LINEAR);
-    u["inTex"] = TEX2D(input);
-    u["displaceTex"] = TEX2D(map);
-
+    BindRandomTextures(rng, &u);
     Image ours;
     Image reference;
     // The target helper reports its filter on standard output; that is not what is tested here.
@@ -153,22 +183,70 @@ TEST_F(DisplaceEquivalenceTest, EveryOutputBitMatchesTheReference) {
       ours = Draw(programs_.displaceProgram, u, kWidth, kHeight);
       reference = Draw(reference_, u, kWidth, kHeight);
     });
-    for (GLuint texture : {input, map}) glDeleteTextures(1, &texture);
-    textures_.resize(textures_.size() - 2);
-
-    int first = -1;
-    for (size_t t = 0; t < ours.texels.size() && first < 0; ++t) {
-      if (std::memcmp(&ours.texels[t], &reference.texels[t], sizeof(Px)) != 0) {
-        first = static_cast<int>(t);
-      }
-    }
-    if (first >= 0 && ++differing_cases <= 5) {
-      ADD_FAILURE() << "case " << i << " differs first at texel (" << first % kWidth << ", "
-                    << first / kWidth << "): " << Exact(ours.texels[first]) << " instead of "
-                    << Exact(reference.texels[first]) << "\n  " << Describe(u);
-    }
+    DeleteTextures();
+    Differs(ours, reference, "case " + std::to_string(i), u, &differing_cases);
   }
   EXPECT_EQ(differing_cases, 0) << "of " << kCases << " cases";
+}
+
+// The discrete settings a variant fixes, with the values a render sends and the neighbours the
+// general program treats alike: values outside the popups and separators, aberration and legacy
+// flags above 1. "gammaF" is 1 or some other gamma. The iteration count is not fixed by a variant
+// but changes what the fixed settings reach, so it varies with them.
+struct Setting {
+  const char* name;
+  std::vector<int> values;
+};
+const std::vector<Setting> kVariantSettings = {
+    {"usingAuxTex", {0, 1}}, {"srcL", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+    {"invert", {0, 1}},      {"legacyB", {0, 1, 2}},
+    {"viewMapL", {0, 1}},    {"easingL", {0, 1, 2, 3, 4, 5, 6}},
+    {"bpc", {8, 32}},        {"clampOverflowXformsL", {0, 1}},
+    {"usingCA", {0, 1, 2}},  {"iterL", {-1, 0, 1, 2, 3, 8, 9, 16}},
+    {"gammaF", {1, 0}},
+};
+
+// The full product of these settings is far too many programs to build in a test, so it runs an
+// all-pairs covering set: every value of each setting meets every value of each other in some
+// variant. Everything else (transforms, offset, multipliers, images, edge modes, filters) is
+// random.
+TEST_F(DisplaceEquivalenceTest, EveryVariantMatchesTheGeneralProgramBitForBit) {
+  std::vector<int> sizes;
+  for (const Setting& s : kVariantSettings) sizes.push_back(static_cast<int>(s.values.size()));
+  const std::vector<std::vector<int>> rows = PairwiseRows(sizes, 18);
+  std::mt19937 rng(20261209);
+  int differing_cases = 0;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    UniformMap u = RandomSettings(rng);
+    for (size_t d = 0; d < kVariantSettings.size(); ++d) {
+      const Setting& s = kVariantSettings[d];
+      const int value = s.values[static_cast<size_t>(rows[r][d])];
+      if (std::string(s.name) == "gammaF") {
+        u[s.name] = VEC(value == 1 ? 1.0f : OneOf(rng, {0.0f, 0.45f, 2.2f, Between(rng, 0, 10)}));
+      } else {
+        u[s.name] = IVEC(value);
+      }
+    }
+    BindRandomTextures(rng, &u);
+    const std::string prefix = DisplaceVariantPrefix(u);
+    ASSERT_FALSE(prefix.empty());
+    uint32_t variant = 0;
+    Image general;
+    Image fixed;
+    CaptureOutput([&] {
+      variant = CreateProgram(DisplaceVariantStages(), prefix.c_str());
+      general = Draw(programs_.displaceProgram, u, kWidth, kHeight);
+      fixed = Draw(variant, u, kWidth, kHeight);
+    });
+    ASSERT_NE(variant, 0u) << prefix;
+    // Fixed settings are constants of the variant, no longer uniforms to set.
+    for (const char* name : {"usingAuxTex", "srcL", "bpc", "usingCA"})
+      EXPECT_EQ(glGetUniformLocation(variant, name), -1) << name;
+    DeleteProgram(&variant);
+    DeleteTextures();
+    Differs(fixed, general, "variant " + std::to_string(r), u, &differing_cases);
+  }
+  EXPECT_EQ(differing_cases, 0) << "of " << rows.size() << " variants";
 }
 
 }  // namespace
