@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <memory>
 
 #include "cli/errors.h"
 #include "cli/format.h"
-#include "cli/frame_list.h"
 #include "cli/silence.h"
 #include "hostapp/footage/frame_pattern.h"
 #include "hostapp/footage/image_read.h"
@@ -169,10 +169,18 @@ ImageLayout PlanImageLayout(const RenderSettings& s, const FootageFacts& input,
   return layout;
 }
 
+// What made a frame, and nothing about the command that asked for it: footage by absolute path
+// and no frame list, so a frame rendered by a farm task of one chunk is byte for byte the frame
+// a local render of the whole shot writes, from whatever folder it runs.
 std::string DescribeRender(const RenderSettings& s, int bpc) {
-  std::string text = "input " + Quoted(s.input);
-  if (s.map) text += ", map " + Quoted(*s.map);
-  text += ", frames " + FormatFrameList(s.frames) + " at " + std::to_string(s.fps.num) +
+  const auto absolute = [](const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(path, error);
+    return Quoted(error ? path : full.lexically_normal().string());
+  };
+  std::string text = "input " + absolute(s.input);
+  if (s.map) text += ", map " + absolute(*s.map);
+  text += ", at " + std::to_string(s.fps.num) +
           (s.fps.den == 1 ? "" : "/" + std::to_string(s.fps.den)) + " fps, " + std::to_string(bpc) +
           " bits";
   if (s.downsample > 1) text += ", downsample " + std::to_string(s.downsample);
