@@ -33,9 +33,13 @@ using vhost::Quoted;
 // The longest side a draft aims at: a few hundred pixels render well under a second on a CPU.
 constexpr int kDraftSide = 480;
 
-// The shortest decimal text that reads back as exactly `v`.
+// The shortest decimal text that reads back as exactly `v`; whole numbers without an exponent.
 std::string ExactNumber(double v) {
   char text[40];
+  if (std::floor(v) == v && std::fabs(v) < 1e15) {
+    std::snprintf(text, sizeof text, "%.0f", v);
+    return text;
+  }
   for (int precision = 1; precision <= 17; ++precision) {
     std::snprintf(text, sizeof text, "%.*g", precision, v);
     if (std::strtod(text, nullptr) == v) break;
