@@ -175,13 +175,22 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
       "submit", "render on a Slurm cluster: one job array whose tasks each render a chunk of -f");
   AddRenderOptions(submit, &out->render);
   AddSubmitOptions(submit, &out->submit);
+  CLI::App* preview = app.add_subcommand(
+      "preview", "the effect's control panel and a live viewer in the browser, on a local port");
+  AddRenderOptions(preview, &out->render);
+  AddText(preview, "--port", &out->preview.port, "the port to serve on (default 0: any free port)",
+          "N");
+  AddText(preview, "--listen", &out->preview.listen,
+          "the address to listen on (default 127.0.0.1, this machine only); the page still "
+          "needs the token of the printed address",
+          "ADDRESS");
   CLI::App* colorspaces =
       app.add_subcommand("colorspaces", "list the colour spaces of the colour configuration");
   AddText(colorspaces, "--ocio-config", &out->ocio_config,
           "the OpenColorIO config to list (default: $OCIO, else OpenImageIO's built-in spaces)",
           "FILE");
   // Each command names its own, so that its --help lists it.
-  for (CLI::App* command : {render, controls, about, gpu, submit})
+  for (CLI::App* command : {render, controls, about, gpu, submit, preview})
     AddText(command, "--plugin", &out->plugin,
             "the plug-in module to load (default: ../lib/varnex-effect.so beside the executable)",
             "PATH");
@@ -198,6 +207,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* out) {
   if (about->parsed()) out->kind = CommandKind::kAbout;
   if (gpu->parsed()) out->kind = CommandKind::kGpu;
   if (colorspaces->parsed()) out->kind = CommandKind::kColorspaces;
+  if (preview->parsed()) out->kind = CommandKind::kPreview;
   if (submit->parsed()) {
     out->kind = CommandKind::kSubmit;
     CollectRenderOptions(*submit, &out->submit);

@@ -9,7 +9,7 @@
 
 namespace vcli {
 
-enum class CommandKind { kRender, kControls, kAbout, kGpu, kColorspaces, kSubmit };
+enum class CommandKind { kRender, kControls, kAbout, kGpu, kColorspaces, kSubmit, kPreview };
 
 struct RenderArgs {
   std::optional<std::string> input;
@@ -69,6 +69,12 @@ struct SubmitArgs {
   std::vector<PassedOption> render_options;  // in the order `varnex render --help` lists them
 };
 
+// `varnex preview`: where it serves, besides the render's options.
+struct PreviewArgs {
+  std::optional<std::string> port;    // 0 or unset: any free port
+  std::optional<std::string> listen;  // the address to listen on; unset: the loopback address
+};
+
 struct CommandLine {
   CommandKind kind = CommandKind::kAbout;
   std::optional<std::string> plugin;       // the module to load; default: beside the executable
@@ -76,6 +82,7 @@ struct CommandLine {
   std::optional<std::string> ocio_config;  // colorspaces --ocio-config
   RenderArgs render;                       // render's, and submit's render options
   SubmitArgs submit;
+  PreviewArgs preview;  // preview's own; its render options are in `render`
 };
 
 // Parses the arguments into `out`. Returns -1 when a command should run; otherwise the exit status,

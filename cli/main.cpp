@@ -7,6 +7,7 @@
 #include "cli/errors.h"
 #include "cli/host_session.h"
 #include "cli/info_commands.h"
+#include "cli/preview/preview_command.h"
 #include "cli/render_command.h"
 #include "cli/submit.h"
 #include "hostapp/frame_memory.h"
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
         return RunGpu(plugin);
       case CommandKind::kSubmit:
         return RunSubmit(command);
+      case CommandKind::kPreview:
+        return RunPreview(plugin, command.render, command.preview);
       case CommandKind::kColorspaces:
         break;  // run above
     }

@@ -1,15 +1,21 @@
 #include "cli/progress.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace vcli {
 
-Progress::Progress(int total, ProgressStyle style, std::FILE* to)
-    : total_(total), style_(style), to_(to), start_(std::chrono::steady_clock::now()) {}
+Progress::Progress(int total, ProgressStyle style, std::FILE* to, ProgressObserver observer)
+    : total_(total),
+      style_(style),
+      to_(to),
+      observer_(std::move(observer)),
+      start_(std::chrono::steady_clock::now()) {}
 
 void Progress::FrameDone(int frame, double frame_seconds) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++done_;
+  if (observer_) observer_(frame, done_, total_);
   if (style_ == ProgressStyle::kLog) {
     std::fprintf(to_, "varnex: frame %d done in %.2f s (%d/%d, %d%%)\n", frame, frame_seconds,
                  done_, total_, total_ > 0 ? done_ * 100 / total_ : 100);

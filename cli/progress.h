@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -12,9 +13,13 @@ namespace vcli {
 
 enum class ProgressStyle { kNone, kTerminal, kLog };
 
+// Told of every finished frame (the frame, how many are done, of how many), whatever the style;
+// for a program that shows the progress itself (varnex preview).
+using ProgressObserver = std::function<void(int frame, int done, int total)>;
+
 class Progress {
  public:
-  Progress(int total, ProgressStyle style, std::FILE* to = stderr);
+  Progress(int total, ProgressStyle style, std::FILE* to = stderr, ProgressObserver observer = {});
   // Counts one finished frame that took `seconds` and reports it; safe from several threads.
   void FrameDone(int frame, double seconds);
   // Reports a frame that failed (with --continue-on-error); the message is the failure's line.
@@ -27,6 +32,7 @@ class Progress {
   int done_ = 0;
   ProgressStyle style_;
   std::FILE* to_;
+  ProgressObserver observer_;
   bool drawn_ = false;
   std::chrono::steady_clock::time_point start_;
   std::mutex mutex_;

@@ -65,7 +65,7 @@ int DryRun(const std::string& plugin, const RenderSettings& settings, int bpc,
 
 }  // namespace
 
-int RunRender(const std::string& plugin, const RenderArgs& args) {
+int RunRender(const std::string& plugin, const RenderArgs& args, const ProgressObserver& observer) {
   RenderSettings settings = ResolveRenderSettings(args);
   vfoot::SetMovieLibraryLogging(settings.verbose);
 
@@ -149,6 +149,7 @@ int RunRender(const std::string& plugin, const RenderArgs& args) {
   plan.downsample = settings.downsample;
   plan.threads = settings.threads;
   plan.continue_on_error = settings.continue_on_error;
+  plan.observer = observer;
   // A sequence reports each frame; one still renders quietly unless the render was asked to
   // account for its frames.
   const bool account = settings.frames.size() > 1 || settings.skip_existing ||

@@ -63,22 +63,6 @@ vhost::LayerOverTime Guarded(vfoot::TimelineLayer* layer, std::optional<std::str
   };
 }
 
-// Renders one frame. Throws RenderError for a failed render or a layer that could not be read.
-vhost::Image RenderFrame(vhost::Host& host, const SequencePlan& plan, int frame) {
-  std::optional<std::string> layer_failure;
-  vhost::RenderJob request;
-  request.timing = FrameTiming(frame, plan.fps, plan.downsample);
-  request.bpc = plan.bpc;
-  request.input_at = Guarded(plan.input, &layer_failure);
-  request.map_at = Guarded(plan.map, &layer_failure);
-  vhost::RenderResult result = host.Render(request);
-  const std::string name = "frame " + std::to_string(frame) + ": ";
-  if (layer_failure) throw RenderError(name + *layer_failure);
-  if (const PF_Err err = result.pre_render_err ? result.pre_render_err : result.err)
-    throw RenderError(name + "the render failed with " + DescribeError(err));
-  return std::move(result.output);
-}
-
 // An in-order sink may only be this many frames behind the renders, so that frames waiting for
 // a slow earlier one stay few.
 size_t OrderWindow(const SequencePlan& plan) {
@@ -141,7 +125,8 @@ void RenderFrames(vhost::Host& host, const SequencePlan& plan, FrameSink& sink, 
     const auto start = std::chrono::steady_clock::now();
     std::string failure;
     try {
-      Deliver(state, plan, sink, job, RenderFrame(host, plan, plan.frames[job]), start, progress);
+      Deliver(state, plan, sink, job, RenderPlanFrame(host, plan, plan.frames[job]), start,
+              progress);
       continue;
     } catch (const RenderError& e) {
       failure = e.what();
@@ -167,7 +152,8 @@ SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, Frame
   SharedState state;
   state.outcomes.resize(plan.frames.size());
   for (size_t i = 0; i < plan.frames.size(); ++i) state.outcomes[i].frame = plan.frames[i];
-  Progress progress(static_cast<int>(plan.frames.size()), plan.progress, plan.progress_to);
+  Progress progress(static_cast<int>(plan.frames.size()), plan.progress, plan.progress_to,
+                    plan.observer);
   const int count = std::max(1, std::min(plan.threads, static_cast<int>(plan.frames.size())));
   // Renders run on worker threads only: each thread's GL state goes with its thread, so none is
   // left on the main thread when the host sends global setdown and unloads the module.
@@ -180,6 +166,21 @@ SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, Frame
   result.frames = std::move(state.outcomes);
   if (state.failed) result.stopped = state.message;
   return result;
+}
+
+vhost::Image RenderPlanFrame(vhost::Host& host, const SequencePlan& plan, int frame) {
+  std::optional<std::string> layer_failure;
+  vhost::RenderJob request;
+  request.timing = FrameTiming(frame, plan.fps, plan.downsample);
+  request.bpc = plan.bpc;
+  request.input_at = Guarded(plan.input, &layer_failure);
+  request.map_at = Guarded(plan.map, &layer_failure);
+  vhost::RenderResult result = host.Render(request);
+  const std::string name = "frame " + std::to_string(frame) + ": ";
+  if (layer_failure) throw RenderError(name + *layer_failure);
+  if (const PF_Err err = result.pre_render_err ? result.pre_render_err : result.err)
+    throw RenderError(name + "the render failed with " + DescribeError(err));
+  return std::move(result.output);
 }
 
 }  // namespace vcli

@@ -36,6 +36,7 @@ struct SequencePlan {
   int threads = 1;
   ProgressStyle progress = ProgressStyle::kNone;
   std::FILE* progress_to = stderr;
+  ProgressObserver observer;  // told of each finished frame
   // Record a failed frame and go on with the others, for sinks that do not ask for order.
   bool continue_on_error = false;
 };
@@ -60,5 +61,10 @@ struct SequenceResult {
 
 // With continue_on_error a failed frame is only in its outcome, and the others go on.
 SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink);
+
+// Renders one frame of the plan on the calling thread, as the sequence renders each of its frames
+// (the plan's `frames`, threads and progress are not used). Throws RenderError, naming the frame,
+// for a failed render or a layer that could not be read.
+vhost::Image RenderPlanFrame(vhost::Host& host, const SequencePlan& plan, int frame);
 
 }  // namespace vcli

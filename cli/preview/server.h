@@ -1,0 +1,49 @@
+// The preview's HTTP server (cpp-httplib, on its own threads): the page's assets, the JSON API,
+// the pictures and the event stream. Every request must carry the session's token and name the
+// address served in its Host (and Origin) header, so that another web page cannot drive it
+// through the browser; request bodies are limited in size.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/preview/events.h"
+#include "cli/preview/preview_session.h"
+#include "cli/preview/render_worker.h"
+
+namespace vcli {
+
+struct ServerConfig {
+  std::string listen = "127.0.0.1";
+  int port = 0;  // 0: any free port
+  std::string token;
+};
+
+// The largest request body taken.
+constexpr size_t kMaxBodyBytes = 64 * 1024;
+
+// 32 hexadecimal digits from the system's random source.
+std::string NewToken();
+
+class PreviewServer {
+ public:
+  PreviewServer(PreviewSession& session, EventHub& events, RenderWorker& worker,
+                ServerConfig config);
+  ~PreviewServer();
+  PreviewServer(const PreviewServer&) = delete;
+  PreviewServer& operator=(const PreviewServer&) = delete;
+
+  // Binds the address; returns the port. Throws InputError when it cannot.
+  int Bind();
+  // Serves until Stop; on the calling thread.
+  void Run();
+  void Stop();
+  // The address to open: http://HOST:PORT/?token=TOKEN.
+  std::string Url() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vcli
