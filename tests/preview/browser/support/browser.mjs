@@ -40,8 +40,17 @@ export async function openPage(browser, server, {viewport = { width: 1280, heigh
   });
   page.problems = [];
   page.on('pageerror', (error) => page.problems.push(`page error: ${error.message}`));
+  // A failed request also logs a console error that does not name it; the response does.
+  page.on('response', (response) => {
+    if (response.status() >= 400) {
+      page.problems.push(
+          `${response.status()} for ${response.request().method()} ${response.url()}`);
+    }
+  });
   page.on('console', (message) => {
-    if (message.type() === 'error') page.problems.push(`console: ${message.text()}`);
+    if (message.type() === 'error' && !message.text().startsWith('Failed to load resource')) {
+      page.problems.push(`console: ${message.text()}`);
+    }
   });
   await page.goto(server.url);
   await page.waitForFunction(() => document.body.dataset.ready === '1', null, {timeout: RENDER_MS});

@@ -1,0 +1,278 @@
+// `varnex preview` as a user drives it: a real server on a loopback port, the real page in a
+// headless Chromium, the real module behind both. Each case gets a server and a page of its own.
+import assert from 'node:assert/strict';
+import {mkdtemp, readFile, rm, writeFile} from 'node:fs/promises';
+import {tmpdir} from 'node:os';
+import path from 'node:path';
+import {after, before, describe, test} from 'node:test';
+
+import {ACTION_MS, control, launchBrowser, openPage, panelControls, settle, viewerPixels} from './support/browser.mjs';
+import {differences, HEIGHT, WIDTH, writeFootage} from './support/pictures.mjs';
+import {decodePng} from './support/png.mjs';
+import {startPreview, varnex} from './support/server.mjs';
+
+const CASE_MS = 120_000;
+const LAST_FRAME = 8;
+
+let browser;
+let work;
+let footage;
+
+before(async () => {
+  work = await mkdtemp(path.join(tmpdir(), 'varnex-preview-test-'));
+  footage = await writeFootage(work);
+  browser = await launchBrowser();
+});
+
+after(async () => {
+  await browser?.close();
+  if (work) await rm(work, {recursive: true, force: true});
+});
+
+// Runs body(server, page) against a fresh server on the tiny footage; the server is stopped by pid
+// and the page closed whatever happens. A clean run also checks that the page reported no script
+// error and that the server ended with status 0 on SIGTERM.
+async function withPreview(body, {args = [], viewport} = {}) {
+  const server = await startPreview(
+      args.length ? args : [footage.input, '--map', footage.map, '-f', `0-${LAST_FRAME}`],
+      {cwd: work},
+  );
+  let page;
+  let ended;
+  try {
+    page = await openPage(browser, server, {viewport});
+    await body(server, page);
+    assert.deepEqual(page.problems, [], 'the page reported errors');
+  } finally {
+    await page?.context().close();
+    ended = await server.stop();
+  }
+  assert.deepEqual(ended, {code: 0, signal: null}, `varnex preview on SIGTERM\n${server.stderr}`);
+}
+
+// Types a value into a slider's number field and leaves it, as a user does; waits for the render.
+async function typeValue(page, identifier, value) {
+  const field = control(page, identifier).locator('input[type=number]');
+  await settle(page, async () => {
+    await field.fill(String(value));
+    await field.press('Tab');
+  });
+}
+
+async function shownNumber(page, identifier) {
+  return Number(await control(page, identifier).locator('input[type=number]').inputValue());
+}
+
+async function moveTimeline(page, frame) {
+  await settle(
+      page,
+      () => page.locator('#frame').evaluate(
+          (slider, value) => {
+            slider.value = String(value);
+            slider.dispatchEvent(new Event('input', {bubbles: true}));
+            slider.dispatchEvent(new Event('change', {bubbles: true}));
+          },
+          frame),
+  );
+}
+
+function keyButton(page, identifier) {
+  return control(page, identifier).locator('button.keyframe');
+}
+
+function byIdentifier(controls) { return new Map(controls.map((c) => [c.identifier, c])); }
+
+describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
+  test(
+      'the panel shows the controls the visibility rules show, and only those', {timeout: CASE_MS},
+      async () => {
+        const {stdout} = await varnex(['controls', '--json']);
+        const declared = JSON.parse(stdout);
+        await withPreview(async (server, page) => {
+          const panel = byIdentifier(await panelControls(page));
+          const state = byIdentifier((await server.state()).controls);
+          const wrong = [];
+          for (const c of declared) {
+            const visible = state.get(c.identifier)?.visible;
+            if (visible !== c.shown) wrong.push(`${c.identifier}: state says visible ${visible}`);
+            // A group's end has nothing to show, whatever its element's style.
+            if (c.kind === 'group_end') continue;
+            const shown = panel.get(c.identifier);
+            const displayed = shown?.displayed ?? false;
+            if (displayed !== c.shown)
+              wrong.push(`${c.identifier}: displayed ${displayed}, declared shown ${c.shown}`);
+            if (displayed && c.label && shown.label !== c.label)
+              wrong.push(`${c.identifier}: label "${shown.label}", declared "${c.label}"`);
+          }
+          assert.deepEqual(wrong, []);
+          const {width, height} = await viewerPixels(page);
+          assert.deepEqual([width, height], [WIDTH, HEIGHT]);
+        });
+      });
+
+  test(
+      'turning "Uniform Scale" off shows "Scale Y" and names "Scale X" again', {timeout: CASE_MS},
+      async () => {
+        await withPreview(async (server, page) => {
+          const scaleX = control(page, 'PARAM_SCALE_X');
+          const scaleY = control(page, 'PARAM_SCALE_Y');
+          const uniform = control(page, 'PARAM_UNIFORM_SCALE').locator('input[type=checkbox]');
+          assert.equal(await scaleX.locator('.label').textContent(), 'Scale');
+          assert.equal(await scaleY.isVisible(), false);
+
+          await settle(page, () => uniform.uncheck());
+          await scaleY.waitFor({state: 'visible'});
+          assert.equal((await scaleX.locator('.label').textContent()).trim(), 'Scale X');
+          assert.equal(await shownNumber(page, 'PARAM_SCALE_Y'), 100);
+          const state = byIdentifier((await server.state()).controls);
+          assert.equal(state.get('PARAM_UNIFORM_SCALE').value, false);
+          assert.equal(state.get('PARAM_SCALE_Y').visible, true);
+
+          await settle(page, () => uniform.check());
+          await scaleY.waitFor({state: 'hidden'});
+          assert.equal((await scaleX.locator('.label').textContent()).trim(), 'Scale');
+        });
+      });
+
+  test(
+      '"Reset Transforms" restores the defaults in one step that Undo takes back',
+      {timeout: CASE_MS}, async () => {
+        const edited =
+            {PARAM_TRANSLATE_X: 12.5, PARAM_ROTATE: 30, PARAM_SCALE_X: 150, PARAM_ANCHOR_Y: 20};
+        const defaults =
+            {PARAM_TRANSLATE_X: 0, PARAM_ROTATE: 0, PARAM_SCALE_X: 100, PARAM_ANCHOR_Y: 50};
+        const shownValues = async (page) => {
+          const values = {};
+          for (const identifier of Object.keys(edited))
+            values[identifier] = await shownNumber(page, identifier);
+          return values;
+        };
+        await withPreview(async (server, page) => {
+          for (const [identifier, value] of Object.entries(edited))
+            await typeValue(page, identifier, value);
+          assert.deepEqual(await shownValues(page), edited);
+
+          await settle(
+              page,
+              () =>
+                  control(page, 'PARAM_RESET_TRANSFORMS').locator('button:not(.keyframe)').click());
+          assert.deepEqual(await shownValues(page), defaults);
+          const state = await server.state();
+          assert.equal(state.can_undo, true);
+
+          await settle(page, () => page.locator('#undo').click());
+          assert.deepEqual(await shownValues(page), edited);
+          const values = byIdentifier((await server.state()).controls);
+          for (const [identifier, value] of Object.entries(edited))
+            assert.equal(values.get(identifier).value, value, identifier);
+        });
+      });
+
+  test(
+      'moving "Translate X" changes the picture, and Undo brings the same picture back',
+      {timeout: CASE_MS}, async () => {
+        await withPreview(async (server, page) => {
+          await page.locator('#zoom').selectOption('100');
+          const original = await viewerPixels(page);
+          await typeValue(page, 'PARAM_TRANSLATE_X', 10);
+          const moved = await viewerPixels(page);
+          const changed = differences(original, moved);
+          // A tenth of the frame's width moves most of this picture's pixels onto other colours.
+          assert.ok(changed.count > (WIDTH * HEIGHT) / 4, `only ${changed.count} pixels changed`);
+
+          await settle(page, () => page.locator('#undo').click());
+          assert.equal(await shownNumber(page, 'PARAM_TRANSLATE_X'), 0);
+          const back = differences(original, await viewerPixels(page));
+          assert.equal(back.count, 0, back.first);
+        });
+      });
+
+  test('the timeline moves a keyframed control between its keys', {timeout: CASE_MS}, async () => {
+    await withPreview(async (server, page) => {
+      const state = await server.state();
+      assert.deepEqual([state.first, state.last, state.frame], [0, LAST_FRAME, 0]);
+      const key = keyButton(page, 'PARAM_ROTATE');
+
+      await typeValue(page, 'PARAM_ROTATE', 10);
+      await settle(page, () => key.click());
+      assert.equal(await key.evaluate((b) => b.classList.contains('on')), true);
+
+      await moveTimeline(page, LAST_FRAME);
+      assert.match(
+          await page.locator('#frame-number').textContent(), new RegExp(`\\b${LAST_FRAME}\\b`));
+      assert.equal(await key.evaluate((b) => b.classList.contains('on')), false);
+      await typeValue(page, 'PARAM_ROTATE', 50);
+      assert.equal(await key.evaluate((b) => b.classList.contains('on')), true);
+      const rotate = byIdentifier((await server.state()).controls).get('PARAM_ROTATE');
+      assert.deepEqual([rotate.animated, rotate.keyframes], [true, [0, LAST_FRAME]]);
+
+      // Keys interpolate linearly: half way between them is half way between their values.
+      await moveTimeline(page, LAST_FRAME / 2);
+      assert.equal(await shownNumber(page, 'PARAM_ROTATE'), 30);
+      await moveTimeline(page, 0);
+      assert.equal(await shownNumber(page, 'PARAM_ROTATE'), 10);
+    });
+  });
+
+  test(
+      'a saved project renders with `varnex render -p` to the pixels the viewer showed',
+      {timeout: CASE_MS}, async () => {
+        await withPreview(async (server, page) => {
+          await page.locator('#zoom').selectOption('100');
+          // A key at each end, so the picture depends on the frame and the project must carry
+          // the keys and the frame range, not just the values shown.
+          await typeValue(page, 'PARAM_TRANSLATE_X', -7);
+          await typeValue(page, 'PARAM_ROTATE', 20);
+          await settle(page, () => keyButton(page, 'PARAM_ROTATE').click());
+          await moveTimeline(page, LAST_FRAME);
+          await typeValue(page, 'PARAM_ROTATE', 60);
+          await moveTimeline(page, 3);
+          const shown = await viewerPixels(page);
+          assert.equal(await page.locator('#viewer').getAttribute('data-draft'), '0');
+
+          const [response] = await Promise.all([
+            page.waitForResponse(
+                (r) => new URL(r.url()).pathname === '/api/save', {timeout: ACTION_MS}),
+            page.locator('#save').click(),
+          ]);
+          assert.equal(response.status(), 200);
+          const saved = (await response.json()).path;
+          await page.locator('#status').filter({hasText: path.basename(saved)}).waitFor();
+
+          const renderFrame = async (frame) => {
+            const output = path.join(work, `saved-render-${frame}.png`);
+            await varnex(
+                ['render', '-p', saved, '-o', output, '-f', String(frame), '-q'], {cwd: work});
+            return decodePng(await readFile(output));
+          };
+          const mismatch = differences(await renderFrame(3), shown);
+          assert.equal(mismatch.count, 0, mismatch.first);
+          // The comparison tells frames apart: the next frame's rotation moves pixels.
+          assert.notEqual(differences(await renderFrame(4), shown).count, 0);
+        });
+      });
+
+  test(
+      'a screenshot of the page on the sample footage (VARNEX_SCREENSHOT=path)', {
+        timeout: CASE_MS,
+        skip: !process.env.VARNEX_SCREENSHOT && 'VARNEX_SCREENSHOT is not set',
+      },
+      async () => {
+        const examples = path.join(process.env.VARNEX_SOURCE_DIR, 'examples');
+        // The sample project with its footage named by absolute path, so nothing in examples/ is
+        // written to.
+        const project = JSON.parse(await readFile(path.join(examples, 'project.json'), 'utf8'));
+        project.input = path.join(examples, 'input.png');
+        project.map.path = path.join(examples, 'map.png');
+        const projectFile = path.join(work, 'screenshot.json');
+        await writeFile(projectFile, JSON.stringify(project));
+        await withPreview(
+            async (server, page) => {
+              await page.locator('#zoom').selectOption('200');
+              await moveTimeline(page, 24);
+              await page.screenshot({path: process.env.VARNEX_SCREENSHOT});
+            },
+            {args: [project.input, '-p', projectFile], viewport: {width: 1040, height: 600}},
+        );
+      });
+});
