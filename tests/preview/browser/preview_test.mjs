@@ -43,6 +43,12 @@ async function withPreview(body, {args = [], viewport} = {}) {
     page = await openPage(browser, server, {viewport});
     await body(server, page);
     assert.deepEqual(page.problems, [], 'the page reported errors');
+  } catch (error) {
+    // What the page and the server said is usually what explains a failure here.
+    const status = await page?.locator('#status').textContent({timeout: 1000}).catch(() => null);
+    error.message += `\npage status: ${status}\npage problems: ${JSON.stringify(page?.problems)}` +
+        `\nvarnex preview said:\n${server.stderr}`;
+    throw error;
   } finally {
     await page?.context().close();
     ended = await server.stop();
@@ -158,13 +164,16 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
                   control(page, 'PARAM_RESET_TRANSFORMS').locator('button:not(.keyframe)').click());
           assert.deepEqual(await shownValues(page), defaults);
           const state = await server.state();
-          assert.equal(state.can_undo, true);
+          assert.deepEqual([state.can_undo, state.undo_name], [true, 'Reset Transform Controls']);
 
           await settle(page, () => page.locator('#undo').click());
           assert.deepEqual(await shownValues(page), edited);
           const values = byIdentifier((await server.state()).controls);
           for (const [identifier, value] of Object.entries(edited))
             assert.equal(values.get(identifier).value, value, identifier);
+
+          await settle(page, () => page.locator('#redo').click());
+          assert.deepEqual(await shownValues(page), defaults);
         });
       });
 
