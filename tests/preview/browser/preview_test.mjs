@@ -196,6 +196,36 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
         });
       });
 
+  test(
+      'dragging a slider shows drafts, and letting go the full render `varnex render` makes',
+      {timeout: CASE_MS}, async () => {
+        await withPreview(async (server, page) => {
+          const range = control(page, 'PARAM_TRANSLATE_X').locator('input[type=range]');
+          const drag = (value, type) => range.evaluate((slider, [v, t]) => {
+            slider.value = String(v);
+            slider.dispatchEvent(new Event(t, {bubbles: true}));
+          }, [value, type]);
+          await settle(page, async () => {
+            await drag(3, 'input');
+            await page.locator('#viewer[data-draft="1"]').waitFor({state: 'attached'});
+            await drag(6, 'input');
+            await drag(6, 'change');
+          });
+          assert.ok(page.requested.some((r) => r.draft), 'no draft was asked for');
+          assert.equal(await shownNumber(page, 'PARAM_TRANSLATE_X'), 6);
+
+          const output = path.join(work, 'dragged.png');
+          await varnex(
+              [
+                'render', footage.input, '--map', footage.map, '-s', 'Translate X=6', '-o', output,
+                '-q'
+              ],
+              {cwd: work});
+          const mismatch = differences(decodePng(await readFile(output)), await viewerPixels(page));
+          assert.equal(mismatch.count, 0, mismatch.first);
+        });
+      });
+
   test('the timeline moves a keyframed control between its keys', {timeout: CASE_MS}, async () => {
     await withPreview(async (server, page) => {
       const state = await server.state();
