@@ -82,6 +82,13 @@ async function moveTimeline(page, frame) {
   );
 }
 
+// What `varnex render ARGS` writes, decoded: a still into a PNG in the test's folder.
+async function rendered(name, args) {
+  const output = path.join(work, name);
+  await varnex(['render', ...args, '-o', output, '-q'], {cwd: work});
+  return decodePng(await readFile(output));
+}
+
 function keyButton(page, identifier) {
   return control(page, identifier).locator('button.keyframe');
 }
@@ -214,14 +221,9 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
           assert.ok(page.requested.some((r) => r.draft), 'no draft was asked for');
           assert.equal(await shownNumber(page, 'PARAM_TRANSLATE_X'), 6);
 
-          const output = path.join(work, 'dragged.png');
-          await varnex(
-              [
-                'render', footage.input, '--map', footage.map, '-s', 'Translate X=6', '-o', output,
-                '-q'
-              ],
-              {cwd: work});
-          const mismatch = differences(decodePng(await readFile(output)), await viewerPixels(page));
+          const expected = await rendered(
+              'dragged.png', [footage.input, '--map', footage.map, '-s', 'Translate X=6']);
+          const mismatch = differences(expected, await viewerPixels(page));
           assert.equal(mismatch.count, 0, mismatch.first);
         });
       });
@@ -278,12 +280,8 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
           const saved = (await response.json()).path;
           await page.locator('#status').filter({hasText: path.basename(saved)}).waitFor();
 
-          const renderFrame = async (frame) => {
-            const output = path.join(work, `saved-render-${frame}.png`);
-            await varnex(
-                ['render', '-p', saved, '-o', output, '-f', String(frame), '-q'], {cwd: work});
-            return decodePng(await readFile(output));
-          };
+          const renderFrame = (frame) =>
+              rendered(`saved-${frame}.png`, ['-p', saved, '-f', String(frame)]);
           const mismatch = differences(await renderFrame(3), shown);
           assert.equal(mismatch.count, 0, mismatch.first);
           // The comparison tells frames apart: the next frame's rotation moves pixels.
