@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "cli/errors.h"
 #include "cli/preview/events.h"
@@ -84,12 +83,11 @@ int RunPreview(const std::string& plugin, const RenderArgs& args, const PreviewA
     close(address_out);
   }
 
-  std::thread serving([&server] { server.Run(); });
+  server.Start();
   int received = 0;
   sigwait(&stop_signals, &received);
   events.Close();
   server.Stop();
-  serving.join();
   return kExitOk;
 }
 

@@ -289,6 +289,8 @@ json PreviewSession::StateLocked() const {
   state["project"] = project_path_ ? json(*project_path_) : json(nullptr);
   state["output"] = output_given_ ? json(settings_.output) : json(nullptr);
   state["has_map"] = layers_.map != nullptr;
+  state["input"] = settings_.input;
+  state["map"] = settings_.map ? json(*settings_.map) : json(nullptr);
   state["seq"] = newest_seq_.load();
   state["rendering"] = rendering_.load();
   return state;

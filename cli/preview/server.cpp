@@ -2,9 +2,12 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "cli/errors.h"
@@ -75,6 +78,8 @@ struct PreviewServer::Impl {
   RenderWorker& worker;
   ServerConfig config;
   httplib::Server server;
+  std::atomic<bool> serving{false};  // Start has been called and the server has not ended
+  std::thread thread;
   int port = 0;
   std::set<std::string> hosts;  // what the Host header may say
 
@@ -298,12 +303,20 @@ int PreviewServer::Bind() {
   return i.port;
 }
 
-void PreviewServer::Run() {
-  impl_->server.listen_after_bind();
+void PreviewServer::Start() {
+  impl_->serving.store(true);
+  impl_->thread = std::thread([this] {
+    impl_->server.listen_after_bind();
+    impl_->serving.store(false);
+  });
 }
 
 void PreviewServer::Stop() {
+  // A stop before the serving thread is listening would be lost, and Run would never return.
+  while (impl_->serving.load() && !impl_->server.is_running())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   impl_->server.stop();
+  if (impl_->thread.joinable()) impl_->thread.join();
 }
 
 std::string PreviewServer::Url() const {

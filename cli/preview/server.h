@@ -35,8 +35,9 @@ class PreviewServer {
 
   // Binds the address; returns the port. Throws InputError when it cannot.
   int Bind();
-  // Serves until Stop; on the calling thread.
-  void Run();
+  // Serves on a thread of its own until Stop.
+  void Start();
+  // Stops serving and waits for the connections being served.
   void Stop();
   // The address to open: http://HOST:PORT/?token=TOKEN.
   std::string Url() const;

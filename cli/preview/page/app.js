@@ -203,7 +203,11 @@ function buildControl(c) {
   inputs.className = "inputs";
   row.appendChild(inputs);
 
-  if (c.kind === "slider" || c.kind === "angle") {
+  if (c.kind === "layer") {
+    const name = document.createElement("span");
+    name.className = "layer-name";
+    inputs.appendChild(name);
+  } else if (c.kind === "slider" || c.kind === "angle") {
     const range = document.createElement("input");
     range.type = "range";
     const lo = c.slider_min ?? c.min ?? -360;
@@ -225,10 +229,11 @@ function buildControl(c) {
       if (number.value !== "") sendControl(c.identifier, Number(number.value), false);
     });
     inputs.append(range, number);
+    if (c.kind === "angle") inputs.appendChild(buildDial(c, number));
     if (c.unit) {
       const unit = document.createElement("span");
       unit.className = "unit";
-      unit.textContent = c.unit;
+      unit.textContent = c.unit === "degrees" ? "\u00B0" : c.unit;
       inputs.appendChild(unit);
     }
   } else if (c.kind === "popup") {
@@ -266,6 +271,56 @@ function buildControl(c) {
     }
   }
   return row;
+}
+
+// An angle's dial: 0 points up and angles turn clockwise, as the effect's rotation does; dragging
+// it sets the angle within the turn the value is in.
+function buildDial(c, number) {
+  const svgNS = "http://www.w3.org/2000/svg";
+  const dial = document.createElementNS(svgNS, "svg");
+  dial.setAttribute("class", "dial");
+  dial.setAttribute("viewBox", "-10 -10 20 20");
+  const circle = document.createElementNS(svgNS, "circle");
+  circle.setAttribute("r", "9");
+  const hand = document.createElementNS(svgNS, "line");
+  hand.setAttribute("x1", "0");
+  hand.setAttribute("y1", "0");
+  hand.setAttribute("x2", "0");
+  hand.setAttribute("y2", "-8");
+  dial.append(circle, hand);
+  let dragging = false;
+  const angleAt = (event) => {
+    const box = dial.getBoundingClientRect();
+    const x = event.clientX - (box.left + box.width / 2);
+    const y = event.clientY - (box.top + box.height / 2);
+    const degrees = Math.round((Math.atan2(x, -y) * 180) / Math.PI);
+    const turns = Math.round((Number(number.value) - degrees) / 360);
+    return turns * 360 + degrees;
+  };
+  dial.addEventListener("pointerdown", (event) => {
+    if (dial.classList.contains("off")) return;
+    dragging = true;
+    dial.setPointerCapture(event.pointerId);
+  });
+  dial.addEventListener("pointermove", (event) => {
+    if (!dragging) return;
+    const value = angleAt(event);
+    number.value = String(value);
+    setDial(dial, value);
+    sendControl(c.identifier, value, true);
+  });
+  const end = (event) => {
+    if (!dragging) return;
+    dragging = false;
+    sendControl(c.identifier, angleAt(event), false);
+  };
+  dial.addEventListener("pointerup", end);
+  dial.addEventListener("pointercancel", end);
+  return dial;
+}
+
+function setDial(dial, degrees) {
+  dial.querySelector("line").setAttribute("transform", `rotate(${degrees})`);
 }
 
 function buildGroup(c) {
@@ -334,10 +389,18 @@ function updateControl(c) {
     key.classList.toggle("animated", c.animated);
   }
   const active = document.activeElement;
-  if (c.kind === "slider" || c.kind === "angle") {
+  if (c.kind === "layer") {
+    const path = c.identifier === "PARAM_MAP_LAYER" ? state.map : state.input;
+    row.querySelector(".layer-name").textContent = path ? path.split("/").pop() : "None";
+  } else if (c.kind === "slider" || c.kind === "angle") {
     const [range, number] = row.querySelectorAll(".inputs input");
     if (range !== active) range.value = String(c.value);
     if (number !== active) number.value = formatValue(c, c.value);
+    const dial = row.querySelector(".dial");
+    if (dial) {
+      setDial(dial, c.value);
+      dial.classList.toggle("off", !c.enabled);
+    }
   } else if (c.kind === "popup") {
     const select = row.querySelector("select");
     if (select !== active) select.value = String(c.value);
