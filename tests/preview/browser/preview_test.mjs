@@ -228,6 +228,42 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
         });
       });
 
+  test(
+      'the Rotate dial follows the pointer round, counting whole turns', {timeout: CASE_MS},
+      async () => {
+        await withPreview(async (server, page) => {
+          const box = await control(page, 'PARAM_ROTATE').locator('.dial').boundingBox();
+          // Up is 0 degrees and angles turn clockwise, as the effect's rotation does.
+          const at = (degrees) => {
+            const radians = (degrees * Math.PI) / 180;
+            return [
+              box.x + box.width / 2 + (Math.sin(radians) * box.width) / 3,
+              box.y + box.height / 2 - (Math.cos(radians) * box.height) / 3,
+            ];
+          };
+          await settle(page, async () => {
+            await page.mouse.move(...at(0));
+            await page.mouse.down();
+            for (let degrees = 15; degrees <= 270; degrees += 15)
+              await page.mouse.move(...at(degrees));
+            await page.mouse.up();
+          });
+          assert.equal(await shownNumber(page, 'PARAM_ROTATE'), 270);
+          assert.equal(
+              byIdentifier((await server.state()).controls).get('PARAM_ROTATE').value, 270);
+
+          // A second drag from there on over the top counts the turn: the pointer at 90 reads 450.
+          await settle(page, async () => {
+            await page.mouse.move(...at(270));
+            await page.mouse.down();
+            for (let degrees = 285; degrees <= 450; degrees += 15)
+              await page.mouse.move(...at(degrees));
+            await page.mouse.up();
+          });
+          assert.equal(await shownNumber(page, 'PARAM_ROTATE'), 450);
+        });
+      });
+
   test('the timeline moves a keyframed control between its keys', {timeout: CASE_MS}, async () => {
     await withPreview(async (server, page) => {
       const state = await server.state();
