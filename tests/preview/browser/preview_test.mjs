@@ -241,25 +241,21 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
               box.y + box.height / 2 - (Math.cos(radians) * box.height) / 3,
             ];
           };
-          await settle(page, async () => {
-            await page.mouse.move(...at(0));
+          // The pointer goes round clockwise from one angle to another in small steps.
+          const turn = (from, to) => settle(page, async () => {
+            await page.mouse.move(...at(from));
             await page.mouse.down();
-            for (let degrees = 15; degrees <= 270; degrees += 15)
+            for (let degrees = from + 15; degrees <= to; degrees += 15)
               await page.mouse.move(...at(degrees));
             await page.mouse.up();
           });
+          await turn(0, 270);
           assert.equal(await shownNumber(page, 'PARAM_ROTATE'), 270);
           assert.equal(
               byIdentifier((await server.state()).controls).get('PARAM_ROTATE').value, 270);
 
           // A second drag from there on over the top counts the turn: the pointer at 90 reads 450.
-          await settle(page, async () => {
-            await page.mouse.move(...at(270));
-            await page.mouse.down();
-            for (let degrees = 285; degrees <= 450; degrees += 15)
-              await page.mouse.move(...at(degrees));
-            await page.mouse.up();
-          });
+          await turn(270, 450);
           assert.equal(await shownNumber(page, 'PARAM_ROTATE'), 450);
         });
       });
