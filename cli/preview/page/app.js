@@ -151,7 +151,8 @@ async function pump() {
       fail(e);
       applyState(await api("/api/state").catch(() => state));
     }
-    if (!queued.size) requestRender(change.draft);
+    // While a drag goes on, drafts follow it (one at a time); the full render waits for the end.
+    if (change.draft || !queued.size) requestRender(change.draft);
   }
   posting = false;
 }
