@@ -7,7 +7,7 @@ import path from 'node:path';
 import {after, before, describe, test} from 'node:test';
 
 import {ACTION_MS, control, launchBrowser, openPage, panelControls, settle, viewerPixels} from './support/browser.mjs';
-import {differences, HEIGHT, WIDTH, writeFootage} from './support/pictures.mjs';
+import {differences, HEIGHT, inputPicture, mapPicture, WIDTH, writeFootage} from './support/pictures.mjs';
 import {decodePng} from './support/png.mjs';
 import {startPreview, varnex} from './support/server.mjs';
 
@@ -118,8 +118,14 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
               wrong.push(`${c.identifier}: label "${shown.label}", declared "${c.label}"`);
           }
           assert.deepEqual(wrong, []);
+          assert.equal(
+              await control(page, 'PARAM_MAP_LAYER').locator('.layer-name').textContent(),
+              path.basename(footage.map));
           const {width, height} = await viewerPixels(page);
           assert.deepEqual([width, height], [WIDTH, HEIGHT]);
+          assert.match(
+              await page.locator('#info').textContent(),
+              new RegExp(`^\\d+ ms · ${WIDTH} × ${HEIGHT}$`));
         });
       });
 
@@ -229,6 +235,22 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
       });
 
   test(
+      'the View popup shows the input and the map as they were loaded', {timeout: CASE_MS},
+      async () => {
+        await withPreview(async (server, page) => {
+          const result = await viewerPixels(page);
+          for (const [view, picture] of [
+                   ['input', inputPicture()], ['map', mapPicture()], ['result', null]]) {
+            await settle(page, () => page.locator('#view').selectOption(view));
+            assert.equal(await page.locator('#viewer').getAttribute('data-view'), view);
+            const expected = picture ? {width: WIDTH, height: HEIGHT, rgba: picture} : result;
+            const mismatch = differences(expected, await viewerPixels(page));
+            assert.equal(mismatch.count, 0, `${view}: ${mismatch.first}`);
+          }
+        });
+      });
+
+  test(
       'the Rotate dial follows the pointer round, counting whole turns', {timeout: CASE_MS},
       async () => {
         await withPreview(async (server, page) => {
@@ -271,6 +293,7 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
       assert.equal(await key.evaluate((b) => b.classList.contains('on')), true);
 
       await moveTimeline(page, LAST_FRAME);
+      assert.equal(await page.locator('#viewer').getAttribute('data-frame'), String(LAST_FRAME));
       assert.match(
           await page.locator('#frame-number').textContent(), new RegExp(`\\b${LAST_FRAME}\\b`));
       assert.equal(await key.evaluate((b) => b.classList.contains('on')), false);
