@@ -114,10 +114,18 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
             const displayed = shown?.displayed ?? false;
             if (displayed !== c.shown)
               wrong.push(`${c.identifier}: displayed ${displayed}, declared shown ${c.shown}`);
-            if (displayed && c.label && shown.label !== c.label)
+            if (!displayed) continue;
+            if (shown.index !== c.index) wrong.push(`${c.identifier}: data-index ${shown.index}`);
+            if (c.label && shown.label !== c.label)
               wrong.push(`${c.identifier}: label "${shown.label}", declared "${c.label}"`);
+            if (shown.disabled === state.get(c.identifier).enabled)
+              wrong.push(`${c.identifier}: greyed ${shown.disabled} in the page, not in the state`);
           }
           assert.deepEqual(wrong, []);
+          // The plug-in greys out the popups that only report the GPU driver.
+          for (const identifier of ['PARAM_VERSION', 'PARAM_VENDOR', 'PARAM_RENDERER']) {
+            assert.equal(await control(page, identifier).locator('select').isDisabled(), true);
+          }
           assert.equal(
               await control(page, 'PARAM_MAP_LAYER').locator('.layer-name').textContent(),
               path.basename(footage.map));

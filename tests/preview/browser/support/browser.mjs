@@ -94,27 +94,19 @@ export async function settle(page, action) {
   }
 }
 
-// The viewer's picture at its own size, as 8-bit RGBA rows: from the canvas's backing store, or, if
-// the viewer is an <img>, drawn 1:1 into a scratch canvas.
+// The viewer's picture at its own size, as 8-bit RGBA rows, from the canvas's backing store (the
+// zoom scales only its on-screen size).
 export async function viewerPixels(page) {
-  const {width, height, data} = await page.evaluate(() => {
-    const viewer = document.querySelector('#viewer');
-    let canvas = viewer;
-    if (viewer instanceof HTMLImageElement) {
-      canvas = document.createElement('canvas');
-      canvas.width = viewer.naturalWidth;
-      canvas.height = viewer.naturalHeight;
-      canvas.getContext('2d').drawImage(viewer, 0, 0);
-    }
+  const {width, height, data} = await page.locator('#viewer').evaluate((canvas) => {
     const image = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
     return {width: image.width, height: image.height, data: Array.from(image.data)};
   });
   return {width, height, rgba: Uint8Array.from(data)};
 }
 
-// The panel as the user sees it: identifier, label and whether the visibility rules display it,
-// for every .control element. A control inside a closed group still counts as displayed: only its
-// own style says whether the rules hide it.
+// The panel as the user sees it: index, identifier, label, whether the visibility rules display it
+// and whether it is greyed out, for every .control element. A control inside a closed group still
+// counts as displayed: only its own style says whether the rules hide it.
 export async function panelControls(page) {
   return page.$$eval(
       '#panel .control',
