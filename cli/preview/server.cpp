@@ -202,7 +202,10 @@ struct PreviewServer::Impl {
     post(
         "/api/save",
         [this](const json& b) {
-          return json{{"path", session.Save(b)}};
+          json answer = {{"path", session.Save(b)}};
+          // The state names the project now.
+          events.Publish("state", session.State().dump());
+          return answer;
         },
         false);
     post(

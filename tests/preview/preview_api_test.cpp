@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include "preview/preview_fixture.h"
+#include "support/child_process.h"
 #include "support/page_opener.h"
 
 namespace {
@@ -125,6 +126,45 @@ TEST_F(PreviewLinkTest, LinkButtonsHandTheirPageToThePageAndRunNothing) {
   EXPECT_EQ(opener_.Opened(), "");
   // A link changes no control and is no undo step.
   EXPECT_EQ(State(), before);
+}
+
+TEST_F(PreviewTest, EveryChangeIsToldToEveryOpenPage) {
+  testsupport::EventReader first(server());
+  testsupport::EventReader second(server());
+  ASSERT_EQ(Set("Rotate", 12).status, 200);
+  for (testsupport::EventReader* page : {&first, &second}) {
+    const auto event = page->WaitFor([](const testsupport::Event& e) {
+      return e.name == "state" && testsupport::ControlIn(e.data, "PARAM_ROTATE")["value"] == 12.0;
+    });
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->data["undo_name"], "Set Rotate");
+  }
+  // A refused change is told to no one.
+  ASSERT_EQ(Set("Rotate", "twelve").status, 400);
+  ASSERT_EQ(server().Post("/api/save", json::object()).status, 200);
+  ASSERT_TRUE(first.WaitFor([](const testsupport::Event& e) {
+    return e.name == "state" && e.data["project"] == "preview.json";
+  }));
+  int states = 0;
+  for (const testsupport::Event& e : first.Events()) states += e.name == "state";
+  EXPECT_EQ(states, 2);
+}
+
+TEST(PreviewCommandTest, RefusesWhatRenderRefusesAndABadPort) {
+  testsupport::TempDir dir;
+  testsupport::ChildOptions options;
+  options.capture = dir.path();
+  options.timeout_s = 60;
+  const std::string input = std::string(VARNEX_SOURCE_DIR) + "/examples/input.png";
+  const testsupport::ChildRun port =
+      testsupport::RunChild(VARNEX_CLI, {"preview", input, "--port", "70000"}, options);
+  EXPECT_EQ(port.status, 2);
+  EXPECT_NE(port.err.find("--port 70000"), std::string::npos) << port.err;
+  const testsupport::ChildRun missing = testsupport::RunChild(
+      VARNEX_CLI, {"preview", (dir.path() / "nothing.png").string()}, options);
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("nothing.png"), std::string::npos) << missing.err;
+  EXPECT_EQ(missing.out, "");
 }
 
 TEST_F(PreviewTest, StopsWithStatusZeroOnSigterm) {
