@@ -6,7 +6,7 @@ import {tmpdir} from 'node:os';
 import path from 'node:path';
 import {after, before, describe, test} from 'node:test';
 
-import {ACTION_MS, control, launchBrowser, openPage, panelControls, settle, viewerPixels} from './support/browser.mjs';
+import {ACTION_MS, control, launchBrowser, openPage, panelControls, RENDER_MS, settle, viewerPixels} from './support/browser.mjs';
 import {differences, HEIGHT, inputPicture, mapPicture, WIDTH, writeFootage} from './support/pictures.mjs';
 import {decodePng} from './support/png.mjs';
 import {startPreview, varnex} from './support/server.mjs';
@@ -56,10 +56,11 @@ async function withPreview(body, {args = [], viewport} = {}) {
   assert.deepEqual(ended, {code: 0, signal: null}, `varnex preview on SIGTERM\n${server.stderr}`);
 }
 
-// Types a value into a slider's number field and leaves it, as a user does; waits for the render.
+// Types a value into a slider's number field and leaves it, as a user does; waits for the render
+// and returns its seq.
 async function typeValue(page, identifier, value) {
   const field = control(page, identifier).locator('input[type=number]');
-  await settle(page, async () => {
+  return settle(page, async () => {
     await field.fill(String(value));
     await field.press('Tab');
   });
@@ -239,6 +240,26 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
               'dragged.png', [footage.input, '--map', footage.map, '-s', 'Translate X=6']);
           const mismatch = differences(expected, await viewerPixels(page));
           assert.equal(mismatch.count, 0, mismatch.first);
+        });
+      });
+
+  test(
+      'a second page on the same server follows the changes made in the first', {timeout: CASE_MS},
+      async () => {
+        await withPreview(async (server, page) => {
+          const other = await openPage(browser, server);
+          try {
+            const seq = await typeValue(page, 'PARAM_TRANSLATE_X', 8);
+            await other.waitForFunction(
+                (wanted) => document.querySelector('#viewer').dataset.seq === String(wanted), seq,
+                {timeout: RENDER_MS});
+            assert.equal(await shownNumber(other, 'PARAM_TRANSLATE_X'), 8);
+            const mismatch = differences(await viewerPixels(page), await viewerPixels(other));
+            assert.equal(mismatch.count, 0, mismatch.first);
+            assert.deepEqual(other.problems, []);
+          } finally {
+            await other.context().close();
+          }
         });
       });
 
