@@ -374,6 +374,29 @@ describe('varnex preview in a browser', {timeout: 10 * CASE_MS}, () => {
       });
 
   test(
+      'Render writes every frame the viewer shows, with its keys', {timeout: CASE_MS}, async () => {
+        const output = path.join(work, 'rendered-####.png');
+        const args = [footage.input, '--map', footage.map, '-f', '0-2', '-o', output];
+        await withPreview(async (server, page) => {
+          await settle(page, () => keyButton(page, 'PARAM_ROTATE').click());
+          await moveTimeline(page, 2);
+          await typeValue(page, 'PARAM_ROTATE', 40);
+
+          await page.locator('#render').click();
+          await page.locator('#status').filter({hasText: `rendered ${output}`}).waitFor({
+            timeout: RENDER_MS
+          });
+          for (const frame of [0, 1, 2]) {
+            await moveTimeline(page, frame);
+            const written =
+                decodePng(await readFile(output.replace('####', String(frame).padStart(4, '0'))));
+            const mismatch = differences(written, await viewerPixels(page));
+            assert.equal(mismatch.count, 0, `frame ${frame}: ${mismatch.first}`);
+          }
+        }, {args});
+      });
+
+  test(
       'a screenshot of the page on the sample footage (VARNEX_SCREENSHOT=path)', {
         timeout: CASE_MS,
         skip: !process.env.VARNEX_SCREENSHOT && 'VARNEX_SCREENSHOT is not set',
