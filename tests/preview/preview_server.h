@@ -75,7 +75,11 @@ class PreviewServer {
     client_->set_read_timeout(kWaitSeconds, 0);
   }
 
-  ~PreviewServer() { Stop(); }
+  // A server that ends otherwise than with status 0 (a sanitizer's report, say) fails the test.
+  ~PreviewServer() {
+    if (pid_ > 0 && Stop() != 0)
+      ADD_FAILURE() << "varnex preview ended with status " << exit_status_;
+  }
   PreviewServer(const PreviewServer&) = delete;
   PreviewServer& operator=(const PreviewServer&) = delete;
 
