@@ -43,6 +43,7 @@ struct Options {
   bool sequence = true;
   bool footage = true;
   bool footage_only = false;
+  bool encodings = false;
   // make bench must end within ten minutes on a two-core machine: configurations that would start
   // past the first mark are skipped, and so is a sequence past the second.
   double config_budget_s = 330;
@@ -53,17 +54,19 @@ struct Options {
 };
 
 void Usage(FILE* out) {
-  std::fprintf(out,
-               "usage: varnex-bench [--quick] [--full] [--profile] [--only S] [--reps N] [--warmup "
-               "N] [--size WxH]\n"
-               "                    [--no-memory] [--no-threads] [--no-sequence] [--no-footage]\n"
-               "                    [--footage-only] [--budget S]\n"
-               "                    [--module PATH] [--varnex PATH] [--out DIR]\n"
-               "  --quick   480x270 frames, 3 timed renders: a smoke run\n"
-               "  --full    every combination of the dimensions instead of the covering set\n"
-               "  --profile where each configuration's time goes, instead of the benchmark\n"
-               "  --only S  only the configurations whose name contains S\n"
-               "  --floor-memory  also the floor's peak memory at 8x\n");
+  std::fprintf(
+      out,
+      "usage: varnex-bench [--quick] [--full] [--profile] [--only S] [--reps N] [--warmup "
+      "N] [--size WxH]\n"
+      "                    [--no-memory] [--no-threads] [--no-sequence] [--no-footage]\n"
+      "                    [--footage-only] [--encodings] [--budget S]\n"
+      "                    [--module PATH] [--varnex PATH] [--out DIR]\n"
+      "  --quick   480x270 frames, 3 timed renders: a smoke run\n"
+      "  --full    every combination of the dimensions instead of the covering set\n"
+      "  --profile where each configuration's time goes, instead of the benchmark\n"
+      "  --only S  only the configurations whose name contains S\n"
+      "  --floor-memory  also the floor's peak memory at 8x\n"
+      "  --encodings  only the cost of writing a rendered frame, per format and setting\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -104,6 +107,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     } else if (a == "--footage-only") {
       o->footage_only = true;
       o->threads = o->memory = o->sequence = false;
+    } else if (a == "--encodings") {
+      o->encodings = true;
     } else if (a == "--budget") {
       o->budget_s = std::stod(next("--budget"));
       o->config_budget_s = o->budget_s * 0.6;
@@ -208,6 +213,10 @@ int main(int argc, char** argv) {
       for (const vbench::Config& config : configs)
         vbench::PrintProfile(out,
                              vbench::ProfileConfig(effect, floor, config, opt.frame, opt.reps));
+      return 0;
+    }
+    if (opt.encodings) {
+      vbench::PrintEncodings(out, vbench::MeasureEncodings(effect, opt.frame, opt.out_dir, true));
       return 0;
     }
     std::fprintf(out, "varnex-bench: %dx%d frames, median of %d timed renders after %d warm-up\n",

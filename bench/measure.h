@@ -92,6 +92,37 @@ double TimeCommand(const std::string& command);
 // Writes a host buffer (8 bits) as PNG; false (with a reason) when that fails.
 bool WritePng(const std::string& path, const vhost::Image& layer, std::string* error);
 
+// One way of writing image files: a format ("png", "exr") and what varnex's --compression would
+// say, with PNG's zlib level and row filter as OpenImageIO's attributes (-1: not given).
+struct EncodingSetting {
+  std::string format;
+  std::string name;
+  std::string compression;
+  int png_level = -1;
+  int png_filter = -1;
+};
+// The defaults varnex writes (empty compression) and, with `all`, the candidates they were
+// chosen from.
+std::vector<EncodingSetting> EncodingSettings(bool all);
+struct EncodingResult {
+  EncodingSetting setting;
+  bool ran = false;
+  std::string error;
+  double ms = 0;      // median wall time of writing the frame
+  double cpu_ms = 0;  // median process CPU time of it (the EXR writer uses a thread pool)
+  double mb = 0;      // the file's size, 10^6 bytes
+};
+// Writes `frame` (an 8-bit render) `reps` times into `dir` as the setting says.
+EncodingResult MeasureEncoding(const vhost::Image& frame, const std::string& dir,
+                               const EncodingSetting& setting, int reps);
+
+// A frame like the sequence's: the grainy input displaced by the map, "Anti-Aliasing" None.
+vhost::Image RenderEncodingFrame(EffectRunner& effect, const Frame& frame);
+// Renders that frame and writes it in every setting (three times each).
+std::vector<EncodingResult> MeasureEncodings(EffectRunner& effect, const Frame& frame,
+                                             const std::string& dir, bool all);
+void PrintEncodings(FILE* out, const std::vector<EncodingResult>& results);
+
 // A 48-frame movie displaced by a 48-frame map sequence: one varnex render against the same
 // frames rendered as stills, one process per frame, as a shell loop does.
 struct FootageResult {
