@@ -100,12 +100,14 @@ struct EncodingSetting {
   std::string compression;
   int png_level = -1;
   int png_filter = -1;
+  std::string png_strategy;  // zlib's: "rle", "huffman" (OpenImageIO's "compression" for PNG)
 };
 // The defaults varnex writes (empty compression) and, with `all`, the candidates they were
 // chosen from.
 std::vector<EncodingSetting> EncodingSettings(bool all);
 struct EncodingResult {
   EncodingSetting setting;
+  std::string frame;  // which frame: "grain" or "smooth"
   bool ran = false;
   std::string error;
   double ms = 0;      // median wall time of writing the frame
@@ -117,8 +119,10 @@ EncodingResult MeasureEncoding(const vhost::Image& frame, const std::string& dir
                                const EncodingSetting& setting, int reps);
 
 // A frame like the sequence's: the grainy input displaced by the map, "Anti-Aliasing" None.
-vhost::Image RenderEncodingFrame(EffectRunner& effect, const Frame& frame);
-// Renders that frame and writes it in every setting (three times each).
+// Without grain, the smooth synthetic input.
+vhost::Image RenderEncodingFrame(EffectRunner& effect, const Frame& frame, bool grain = true);
+// Renders that frame and writes it in every setting (three times each); with `all`, the smooth
+// frame too.
 std::vector<EncodingResult> MeasureEncodings(EffectRunner& effect, const Frame& frame,
                                              const std::string& dir, bool all);
 void PrintEncodings(FILE* out, const std::vector<EncodingResult>& results);
