@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,17 +76,35 @@ struct ThreadRenders {
 };
 ThreadRenders MeasureFirstRenders(EffectRunner& effect, const Config& config, const Frame& frame);
 
-// A 48-frame sequence through the varnex command.
-struct SequenceResult {
-  bool ran = false;
-  std::string skipped;    // why it did not run
-  double fps = 0;         // frames / wall time of the whole command
-  double steady_fps = 0;  // (48 - 1) / (time of 48 frames - time of 1 frame)
+// A 24-frame 1080p sequence (an input sequence, a map still) through the varnex command, and
+// its parts: the render alone (the command's own code in this process, frames dropped) and the
+// encoder alone (a rendered frame written 24 times).
+struct PipelineOptions {
+  std::string varnex;
+  std::string varnex_before;  // another build's varnex to run beside it; empty: none
+  std::string module;
+  std::string work_dir;
 };
-SequenceResult MeasureSequence(const std::string& varnex, const std::string& work_dir,
-                               const Frame& frame, int threads);
-// Writes the sequence's input image; false (with a reason) when this build cannot write PNG.
-bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string* error);
+struct PipelineRow {
+  std::string what;    // "varnex", "varnex before", "render alone", "encode alone"
+  std::string format;  // "png", "exr"; empty for the render alone
+  std::string aa;      // "None", "2x"; empty for the encoder alone
+  int threads = 1;
+  double fps = 0;
+  std::string error;  // why there is no rate
+};
+struct PipelineResult {
+  bool ran = false;
+  std::string skipped;
+  int frames = 0;
+  std::vector<PipelineRow> rows;
+  // The row of `what` at these settings, or null.
+  const PipelineRow* Find(const std::string& what, const std::string& format, const std::string& aa,
+                          int threads) const;
+};
+// Runs are left out once `out_of_time` says so.
+PipelineResult MeasurePipeline(const PipelineOptions& options, EffectRunner& effect,
+                               const Frame& frame, const std::function<bool()>& out_of_time);
 // Runs a shell command, its output discarded; the wall time in ms, or a negative number on
 // failure.
 double TimeCommand(const std::string& command);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,16 +21,25 @@ namespace vcli {
 
 namespace {
 
+// A frame rendered and waiting for a writer.
+struct Rendered {
+  vhost::Image image;
+  std::chrono::steady_clock::time_point start;  // when its render began
+};
+
+// What the render workers and the writers share, under `mutex`.
 struct SharedState {
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};
   std::mutex mutex;
-  std::condition_variable changed;  // a frame delivered in order, or the sequence failed
-  size_t failed_at = SIZE_MAX;      // the earliest failed job, whose message is reported
+  // A frame rendered or finished, a worker done, or the sequence failed.
+  std::condition_variable changed;
+  size_t failed_at = SIZE_MAX;  // the earliest failed job, whose message is reported
   std::string message;
-  // For an in-order sink: finished frames waiting for an earlier one, and how many were taken.
-  std::map<size_t, std::pair<vhost::Image, double>> waiting;
-  size_t delivered = 0;
+  std::map<size_t, Rendered> ready;    // rendered frames waiting for a writer, by job
+  size_t finished = 0;                 // jobs written or failed
+  size_t written_in_order = 0;         // for an in-order sink: the jobs it has taken, all the first
+  int rendering = 0;                   // render workers still running
   std::vector<FrameOutcome> outcomes;  // one per job, written by the thread that has the job
 };
 
@@ -63,6 +73,10 @@ vhost::LayerOverTime Guarded(vfoot::TimelineLayer* layer, std::optional<std::str
   };
 }
 
+std::string FrameName(int frame) {
+  return "frame " + std::to_string(frame) + ": ";
+}
+
 // Renders one frame. Throws RenderError for a failed render or a layer that could not be read.
 vhost::Image RenderFrame(vhost::Host& host, const SequencePlan& plan, int frame) {
   std::optional<std::string> layer_failure;
@@ -72,114 +86,179 @@ vhost::Image RenderFrame(vhost::Host& host, const SequencePlan& plan, int frame)
   request.input_at = Guarded(plan.input, &layer_failure);
   request.map_at = Guarded(plan.map, &layer_failure);
   vhost::RenderResult result = host.Render(request);
-  const std::string name = "frame " + std::to_string(frame) + ": ";
-  if (layer_failure) throw RenderError(name + *layer_failure);
+  if (layer_failure) throw RenderError(FrameName(frame) + *layer_failure);
   if (const PF_Err err = result.pre_render_err ? result.pre_render_err : result.err)
-    throw RenderError(name + "the render failed with " + DescribeError(err));
+    throw RenderError(FrameName(frame) + "the render failed with " + DescribeError(err));
   return std::move(result.output);
 }
 
-// An in-order sink may only be this many frames behind the renders, so that frames waiting for
-// a slow earlier one stay few.
-size_t OrderWindow(const SequencePlan& plan) {
-  return 2 * static_cast<size_t>(std::max(1, plan.threads));
-}
-
-// Waits until job `job` may start without running too far ahead of the in-order sink. False
-// when the sequence failed meanwhile.
-bool WaitForTurn(SharedState& state, const SequencePlan& plan, size_t job) {
-  std::unique_lock<std::mutex> lock(state.mutex);
-  state.changed.wait(lock,
-                     [&] { return state.failed || job < state.delivered + OrderWindow(plan); });
-  return !state.failed;
-}
-
-// Hands a finished frame to the sink: at once, or once every earlier frame is in. Frames are
-// delivered under the lock, so an in-order sink takes one frame at a time.
-void Deliver(SharedState& state, const SequencePlan& plan, FrameSink& sink, size_t job,
-             vhost::Image image, std::chrono::steady_clock::time_point start, Progress& progress) {
-  if (!sink.in_order()) {
-    sink.Take(plan.frames[job], image);
-    const double seconds = SecondsSince(start);
-    state.outcomes[job].seconds = seconds;
-    state.outcomes[job].done = true;
-    progress.FrameDone(plan.frames[job], seconds);
-    return;
+// The line of a failure, naming the frame unless it does already.
+std::string FailureLine(int frame, std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const RenderError& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    return FrameName(frame) + e.what();
+  } catch (...) {
+    return FrameName(frame) + "an unknown failure";
   }
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.waiting.emplace(job, std::pair{std::move(image), SecondsSince(start)});
-    for (auto it = state.waiting.begin();
-         !state.failed && it != state.waiting.end() && it->first == state.delivered;
-         it = state.waiting.erase(it)) {
-      try {
-        sink.Take(plan.frames[it->first], it->second.first);
-      } catch (const RenderError&) {
-        throw;
-      } catch (const std::exception& e) {
-        throw RenderError("frame " + std::to_string(plan.frames[it->first]) + ": " + e.what());
+}
+
+class Pipeline {
+ public:
+  Pipeline(vhost::Host& host, const SequencePlan& plan, FrameSink& sink)
+      : host_(host),
+        plan_(plan),
+        sink_(sink),
+        progress_(static_cast<int>(plan.frames.size()), plan.progress, plan.progress_to) {
+    state_.outcomes.resize(plan.frames.size());
+    for (size_t i = 0; i < plan.frames.size(); ++i) state_.outcomes[i].frame = plan.frames[i];
+  }
+
+  SequenceResult Run() {
+    const int frames = static_cast<int>(plan_.frames.size());
+    const int renderers = std::max(1, std::min(plan_.threads, frames));
+    const int writers = sink_.in_order() ? 1 : std::max(1, std::min(WriterThreads(plan_), frames));
+    state_.rendering = renderers;
+    // Renders run on worker threads only: each thread's GL state goes with its thread, so none
+    // is left on the main thread when the host sends global setdown and unloads the module.
+    std::vector<std::thread> threads;
+    for (int i = 0; i < renderers; ++i) threads.emplace_back([this] { RenderLoop(); });
+    for (int i = 0; i < writers; ++i) threads.emplace_back([this] { WriteLoop(); });
+    for (std::thread& thread : threads) thread.join();
+    progress_.Finish();
+    SequenceResult result;
+    result.frames = std::move(state_.outcomes);
+    if (state_.failed) result.stopped = state_.message;
+    return result;
+  }
+
+ private:
+  // Frames in flight (rendering, waiting for a writer, being written) are at most this many, so
+  // that renders faster than the writers hold few frames in memory, and an in-order sink waiting
+  // for a slow earlier frame holds few after it.
+  size_t Window() const {
+    return 2 * static_cast<size_t>(std::max(1, plan_.threads)) +
+           static_cast<size_t>(WriterThreads(plan_));
+  }
+
+  // Waits until job `job` may start. False when the sequence failed meanwhile.
+  bool WaitForRoom(size_t job) {
+    std::unique_lock<std::mutex> lock(state_.mutex);
+    state_.changed.wait(lock, [&] { return state_.failed || job < state_.finished + Window(); });
+    return !state_.failed;
+  }
+
+  // A frame that ended without reaching the sink: recorded, and the sequence stops unless it
+  // goes on past failures.
+  bool Failed(size_t job, std::string failure, double seconds) {
+    state_.outcomes[job].seconds = seconds;
+    state_.outcomes[job].failure = failure;
+    if (plan_.continue_on_error && !sink_.in_order()) {
+      progress_.FrameFailed(failure);
+      {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        ++state_.finished;
       }
-      ++state.delivered;
-      state.outcomes[it->first].seconds = it->second.second;
-      state.outcomes[it->first].done = true;
-      progress.FrameDone(plan.frames[it->first], it->second.second);
+      state_.changed.notify_all();
+      return true;
     }
+    Fail(state_, job, std::move(failure));
+    return false;
   }
-  state.changed.notify_all();
-}
 
-// A worker's loop. Nothing may leave it as an exception, which would end the process: every
-// failure, ours or the host's (out of memory, say), becomes the sequence's failure.
-void RenderFrames(vhost::Host& host, const SequencePlan& plan, FrameSink& sink, SharedState& state,
-                  Progress& progress) {
-  for (;;) {
-    if (state.failed) return;
-    const size_t job = state.next.fetch_add(1);
-    if (job >= plan.frames.size()) return;
-    if (sink.in_order() && !WaitForTurn(state, plan, job)) return;
-    const std::string frame_name = "frame " + std::to_string(plan.frames[job]) + ": ";
-    const auto start = std::chrono::steady_clock::now();
-    std::string failure;
-    try {
-      Deliver(state, plan, sink, job, RenderFrame(host, plan, plan.frames[job]), start, progress);
-      continue;
-    } catch (const RenderError& e) {
-      failure = e.what();
-    } catch (const std::exception& e) {
-      failure = frame_name + e.what();
-    } catch (...) {
-      failure = frame_name + "an unknown failure";
+  // A render worker's loop. Nothing may leave it as an exception, which would end the process:
+  // every failure, ours or the host's (out of memory, say), becomes the sequence's failure.
+  void RenderLoop() {
+    for (;;) {
+      if (state_.failed) break;
+      const size_t job = state_.next.fetch_add(1);
+      if (job >= plan_.frames.size() || !WaitForRoom(job)) break;
+      const int frame = plan_.frames[job];
+      const auto start = std::chrono::steady_clock::now();
+      try {
+        vhost::Image image = RenderFrame(host_, plan_, frame);
+        {
+          std::lock_guard<std::mutex> lock(state_.mutex);
+          state_.ready.emplace(job, Rendered{std::move(image), start});
+        }
+        state_.changed.notify_all();
+        continue;
+      } catch (...) {
+        if (!Failed(job, FailureLine(frame, std::current_exception()), SecondsSince(start))) break;
+      }
     }
-    state.outcomes[job].seconds = SecondsSince(start);
-    state.outcomes[job].failure = failure;
-    if (plan.continue_on_error && !sink.in_order()) {
-      progress.FrameFailed(failure);
-      continue;
+    {
+      std::lock_guard<std::mutex> lock(state_.mutex);
+      --state_.rendering;
     }
-    Fail(state, job, std::move(failure));
-    return;
+    state_.changed.notify_all();
   }
-}
+
+  // The next frame a writer may take, or none when the writers are done: every render worker
+  // has ended and nothing is left to write, or (for an in-order sink) the sequence failed. An
+  // in-order sink takes its frames one at a time and in the plan's order; other sinks take
+  // whatever is rendered, also after a failure elsewhere, as the frames were rendered whole.
+  std::optional<std::pair<size_t, Rendered>> NextToWrite() {
+    std::unique_lock<std::mutex> lock(state_.mutex);
+    for (;;) {
+      const bool in_order = sink_.in_order();
+      if (in_order && state_.failed) return std::nullopt;
+      if (!state_.ready.empty() &&
+          (!in_order || state_.ready.begin()->first == state_.written_in_order)) {
+        auto node = state_.ready.extract(state_.ready.begin());
+        return std::pair{node.key(), std::move(node.mapped())};
+      }
+      if (state_.rendering == 0 && (state_.ready.empty() || in_order)) return std::nullopt;
+      state_.changed.wait(lock);
+    }
+  }
+
+  // A writer's loop: hands each rendered frame to the sink while the next ones render.
+  void WriteLoop() {
+    while (auto next = NextToWrite()) {
+      const size_t job = next->first;
+      const int frame = plan_.frames[job];
+      try {
+        sink_.Take(frame, next->second.image);
+      } catch (...) {
+        if (!Failed(job, FailureLine(frame, std::current_exception()),
+                    SecondsSince(next->second.start)))
+          return;
+        continue;
+      }
+      const double seconds = SecondsSince(next->second.start);
+      state_.outcomes[job].seconds = seconds;
+      state_.outcomes[job].done = true;
+      progress_.FrameDone(frame, seconds);
+      {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        ++state_.finished;
+        ++state_.written_in_order;
+      }
+      state_.changed.notify_all();
+    }
+  }
+
+  vhost::Host& host_;
+  const SequencePlan& plan_;
+  FrameSink& sink_;
+  Progress progress_;
+  SharedState state_;
+};
 
 }  // namespace
 
+// One writer: the renders' GL phases already take every core (llvmpipe's threads) and hold a
+// lock that keeps them from overlapping, so a second writer would only compete with them; one
+// frame's encoding fits in the next one's render.
+int WriterThreads(const SequencePlan& plan) {
+  return plan.writers > 0 ? plan.writers : 1;
+}
+
 SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink) {
-  SharedState state;
-  state.outcomes.resize(plan.frames.size());
-  for (size_t i = 0; i < plan.frames.size(); ++i) state.outcomes[i].frame = plan.frames[i];
-  Progress progress(static_cast<int>(plan.frames.size()), plan.progress, plan.progress_to);
-  const int count = std::max(1, std::min(plan.threads, static_cast<int>(plan.frames.size())));
-  // Renders run on worker threads only: each thread's GL state goes with its thread, so none is
-  // left on the main thread when the host sends global setdown and unloads the module.
-  std::vector<std::thread> workers;
-  for (int i = 0; i < count; ++i)
-    workers.emplace_back([&] { RenderFrames(host, plan, sink, state, progress); });
-  for (std::thread& worker : workers) worker.join();
-  progress.Finish();
-  SequenceResult result;
-  result.frames = std::move(state.outcomes);
-  if (state.failed) result.stopped = state.message;
-  return result;
+  return Pipeline(host, plan, sink).Run();
 }
 
 }  // namespace vcli
