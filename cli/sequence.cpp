@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -21,9 +22,9 @@ namespace vcli {
 
 namespace {
 
-// A frame rendered and waiting for a writer.
+// A frame rendered (or reused) and waiting for a writer.
 struct Rendered {
-  vhost::Image image;
+  std::shared_ptr<const vhost::Image> image;
   std::chrono::steady_clock::time_point start;  // when its render began
 };
 
@@ -36,10 +37,15 @@ struct SharedState {
   std::condition_variable changed;
   size_t failed_at = SIZE_MAX;  // the earliest failed job, whose message is reported
   std::string message;
-  std::map<size_t, Rendered> ready;    // rendered frames waiting for a writer, by job
-  size_t finished = 0;                 // jobs written or failed
-  size_t written_in_order = 0;         // for an in-order sink: the jobs it has taken, all the first
-  int rendering = 0;                   // render workers still running
+  std::map<size_t, Rendered> ready;  // rendered frames waiting for a writer, by job
+  size_t finished = 0;               // jobs written or failed
+  size_t written_in_order = 0;       // for an in-order sink: the jobs it has taken, all the first
+  int rendering = 0;                 // render workers still running
+  // Outputs that later jobs reuse, by the job that rendered them, with how many of those jobs
+  // have yet to take it (they take it in any order); and the jobs whose render failed, whose
+  // reusers render for themselves.
+  std::map<size_t, std::pair<std::shared_ptr<const vhost::Image>, size_t>> kept;
+  std::set<size_t> render_failed;
   std::vector<FrameOutcome> outcomes;  // one per job, written by the thread that has the job
 };
 
@@ -105,6 +111,58 @@ std::string FailureLine(int frame, std::exception_ptr failure) {
   }
 }
 
+// Whether the effect says its output at `timing` may change over time with no control changing:
+// its dynamic-flags answer when it gives one, else what it declared at global setup. A failed
+// query counts as "it may".
+bool VariesOverTime(vhost::Host& host, const vhost::Timing& timing) {
+  if (host.out_data().out_flags2 & PF_OutFlag2_SUPPORTS_QUERY_DYNAMIC_FLAGS) {
+    if (host.QueryDynamicFlags(timing) != PF_Err_NONE) return true;
+  }
+  return (host.out_data().out_flags & PF_OutFlag_NON_PARAM_VARY) != 0;
+}
+
+// What of a frame's render can differ from another frame's: the source frame each layer shows
+// and every control's value, at its time. The effect reads nothing else that changes with time
+// when it says it does not vary.
+struct FrameInputs {
+  std::optional<int> input;
+  std::optional<int> map;
+  std::vector<double> controls;
+  bool varies = true;
+  bool operator==(const FrameInputs& o) const {
+    return input == o.input && map == o.map && controls == o.controls;
+  }
+};
+
+FrameInputs InputsOf(vhost::Host& host, const SequencePlan& plan, int frame) {
+  const vhost::Timing timing = FrameTiming(frame, plan.fps, plan.downsample);
+  FrameInputs inputs;
+  inputs.varies = VariesOverTime(host, timing);
+  if (inputs.varies) return inputs;
+  inputs.input = plan.input->SourceFrameAt(timing.current_time, timing.time_scale);
+  if (plan.map) inputs.map = plan.map->SourceFrameAt(timing.current_time, timing.time_scale);
+  const double seconds = static_cast<double>(timing.current_time) / timing.time_scale;
+  const vhost::ControlStore& controls = host.controls();
+  for (int i = 1; i < controls.size(); ++i) inputs.controls.push_back(controls.ValueAt(i, seconds));
+  return inputs;
+}
+
+// For each job, the earlier job whose output it takes instead of rendering, as a compositing
+// application's frame cache would: a frame whose layers show the same source frames as the
+// frame before it, with every control at the same value, of an effect that says its output does
+// not vary over time otherwise. A run of such frames all take the output of its first.
+std::vector<std::optional<size_t>> PlanReuse(vhost::Host& host, const SequencePlan& plan) {
+  std::vector<std::optional<size_t>> reuse(plan.frames.size());
+  FrameInputs before;
+  for (size_t job = 0; job < plan.frames.size(); ++job) {
+    FrameInputs now = InputsOf(host, plan, plan.frames[job]);
+    if (job > 0 && !now.varies && !before.varies && now == before)
+      reuse[job] = reuse[job - 1].value_or(job - 1);
+    before = std::move(now);
+  }
+  return reuse;
+}
+
 class Pipeline {
  public:
   Pipeline(vhost::Host& host, const SequencePlan& plan, FrameSink& sink)
@@ -114,6 +172,9 @@ class Pipeline {
         progress_(static_cast<int>(plan.frames.size()), plan.progress, plan.progress_to) {
     state_.outcomes.resize(plan.frames.size());
     for (size_t i = 0; i < plan.frames.size(); ++i) state_.outcomes[i].frame = plan.frames[i];
+    reuse_ = PlanReuse(host, plan);
+    for (size_t job = 0; job < reuse_.size(); ++job)
+      if (reuse_[job]) ++reusers_[*reuse_[job]];
   }
 
   SequenceResult Run() {
@@ -177,15 +238,24 @@ class Pipeline {
       if (job >= plan_.frames.size() || !WaitForRoom(job)) break;
       const int frame = plan_.frames[job];
       const auto start = std::chrono::steady_clock::now();
+      if (std::shared_ptr<const vhost::Image> image = Reused(job)) {
+        Ready(job, Rendered{std::move(image), start});
+        continue;
+      }
       try {
-        vhost::Image image = RenderFrame(host_, plan_, frame);
-        {
+        auto image = std::make_shared<const vhost::Image>(RenderFrame(host_, plan_, frame));
+        if (reusers_.count(job)) {
           std::lock_guard<std::mutex> lock(state_.mutex);
-          state_.ready.emplace(job, Rendered{std::move(image), start});
+          state_.kept[job] = {image, reusers_.at(job)};
         }
-        state_.changed.notify_all();
+        Ready(job, Rendered{std::move(image), start});
         continue;
       } catch (...) {
+        if (reusers_.count(job)) {
+          std::lock_guard<std::mutex> lock(state_.mutex);
+          state_.render_failed.insert(job);
+        }
+        state_.changed.notify_all();
         if (!Failed(job, FailureLine(frame, std::current_exception()), SecondsSince(start))) break;
       }
     }
@@ -194,6 +264,31 @@ class Pipeline {
       --state_.rendering;
     }
     state_.changed.notify_all();
+  }
+
+  void Ready(size_t job, Rendered rendered) {
+    {
+      std::lock_guard<std::mutex> lock(state_.mutex);
+      state_.ready.emplace(job, std::move(rendered));
+    }
+    state_.changed.notify_all();
+  }
+
+  // The output job `job` takes from an earlier one, once that one is rendered; null when it
+  // renders for itself (nothing to reuse, the earlier render failed, or the sequence did).
+  std::shared_ptr<const vhost::Image> Reused(size_t job) {
+    if (!reuse_[job]) return nullptr;
+    const size_t from = *reuse_[job];
+    std::unique_lock<std::mutex> lock(state_.mutex);
+    state_.changed.wait(lock, [&] {
+      return state_.failed || state_.kept.count(from) || state_.render_failed.count(from);
+    });
+    auto found = state_.kept.find(from);
+    if (found == state_.kept.end()) return nullptr;
+    std::shared_ptr<const vhost::Image> image = found->second.first;
+    if (--found->second.second == 0) state_.kept.erase(found);
+    state_.outcomes[job].reused = true;
+    return image;
   }
 
   // The next frame a writer may take, or none when the writers are done: every render worker
@@ -221,7 +316,7 @@ class Pipeline {
       const size_t job = next->first;
       const int frame = plan_.frames[job];
       try {
-        sink_.Take(frame, next->second.image);
+        sink_.Take(frame, *next->second.image);
       } catch (...) {
         if (!Failed(job, FailureLine(frame, std::current_exception()),
                     SecondsSince(next->second.start)))
@@ -246,6 +341,8 @@ class Pipeline {
   FrameSink& sink_;
   Progress progress_;
   SharedState state_;
+  std::vector<std::optional<size_t>> reuse_;  // per job: whose output it takes
+  std::map<size_t, size_t> reusers_;          // per job reused: how many jobs take its output
 };
 
 }  // namespace

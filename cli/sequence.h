@@ -49,6 +49,7 @@ struct FrameOutcome {
   int frame = 0;
   double seconds = 0;   // from the start of its render until the sink had it
   bool done = false;    // false: it failed, or was never started after another one failed
+  bool reused = false;  // its picture is the previous frame's, which it could not differ from
   std::string failure;  // the failure's line, naming the frame
 };
 
@@ -62,6 +63,9 @@ struct SequenceResult {
   std::optional<std::string> stopped;  // the failure that stopped the sequence, naming the frame
 };
 
+// A frame that cannot differ from the one before it (the same source frames of both layers, every
+// control at the same value, and an effect whose dynamic-flags answer says it does not vary over
+// time otherwise) is not rendered again: the sink takes the previous output once more.
 // With continue_on_error a failed frame is only in its outcome, and the others go on. Frames are
 // rendered on `threads` threads and handed to the sink on writer threads of their own (one for an
 // in-order sink), so that a frame is encoded while the next ones render.
