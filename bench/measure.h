@@ -92,6 +92,7 @@ struct PipelineRow {
   int threads = 1;
   double fps = 0;
   std::string error;  // why there is no rate
+  double cpu_ms = 0;  // processor time per frame, every thread (and the command's process)
 };
 struct PipelineResult {
   bool ran = false;

@@ -1,6 +1,8 @@
 // A sequence through the varnex command and what each part of it costs: the whole command, the
 // same render with its frames dropped instead of written (the render alone), and the frames
 // written without rendering (the encoder alone).
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <sstream>
 
@@ -47,13 +49,26 @@ std::vector<std::string> RenderOptions(const fs::path& dir, const std::string& a
           "Scale X=104"};
 }
 
+// A part's rate and the processor time it took per frame, all threads and child processes.
+struct Rate {
+  double fps = -1.0;  // negative: it failed
+  double cpu_ms = 0;
+};
+
+double ChildrenCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
 std::string Quote(const std::string& s) {
   return "\"" + s + "\"";
 }
 
-// The whole command, its frames written as `format`; frames per second, or a negative number.
-double CommandRate(const std::string& varnex, const fs::path& dir, const std::string& aa,
-                   int threads, const std::string& format) {
+// The whole command, its frames written as `format`.
+Rate CommandRate(const std::string& varnex, const fs::path& dir, const std::string& aa, int threads,
+                 const std::string& format) {
   const fs::path out = dir / "out";
   fs::remove_all(out);
   fs::create_directories(out);
@@ -61,18 +76,20 @@ double CommandRate(const std::string& varnex, const fs::path& dir, const std::st
   command << Quote(varnex) << " render";
   for (const std::string& option : RenderOptions(dir, aa, threads)) command << ' ' << Quote(option);
   command << " -o " << Quote((out / ("f.####." + format)).string());
+  const double cpu_start = ChildrenCpuMs();
   const double ms = TimeCommand(command.str());
+  const double cpu_ms = ChildrenCpuMs() - cpu_start;
   int written = 0;
   for (const auto& entry : fs::directory_iterator(out)) written += entry.is_regular_file();
   fs::remove_all(out);
-  if (ms <= 0 || written != kFrames) return -1.0;
-  return kFrames / (ms / 1000.0);
+  if (ms <= 0 || written != kFrames) return {};
+  return {kFrames / (ms / 1000.0), cpu_ms / kFrames};
 }
 
 // The same render in this process through the command's own code, from loading the module to
 // the last frame, every frame dropped.
-double RenderAloneRate(const std::string& module, const fs::path& dir, const std::string& aa,
-                       int threads) {
+Rate RenderAloneRate(const std::string& module, const fs::path& dir, const std::string& aa,
+                     int threads) {
   std::vector<std::string> words = {"varnex", "render"};
   for (const std::string& option : RenderOptions(dir, aa, threads)) words.push_back(option);
   words.push_back("-o");
@@ -81,30 +98,32 @@ double RenderAloneRate(const std::string& module, const fs::path& dir, const std
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   vcli::CommandLine command;
-  if (vcli::ParseCommandLine(static_cast<int>(words.size()), argv.data(), &command) >= 0)
-    return -1.0;
+  if (vcli::ParseCommandLine(static_cast<int>(words.size()), argv.data(), &command) >= 0) return {};
   NullSink sink;
   const Clock::time_point start = Clock::now();
+  const double cpu_start = ProcessCpuMs();
   try {
-    if (vcli::RunRender(module, command.render, &sink) != 0) return -1.0;
+    if (vcli::RunRender(module, command.render, &sink) != 0) return {};
   } catch (const std::exception&) {
-    return -1.0;
+    return {};
   }
-  return kFrames / (MillisecondsSince(start) / 1000.0);
+  return {kFrames / (MillisecondsSince(start) / 1000.0), (ProcessCpuMs() - cpu_start) / kFrames};
 }
 
 // One rendered frame written kFrames times as varnex writes a sequence of `format`: its default
 // compression, through as many writer threads as a sequence gets.
-double EncodeAloneRate(const vhost::Image& frame, const fs::path& dir, const std::string& format) {
+Rate EncodeAloneRate(const vhost::Image& frame, const fs::path& dir, const std::string& format) {
   const std::string path = (dir / ("encoded." + format)).string();
   const vcli::OutputFormat output = vcli::OutputFormatFor(path);
   vcli::ImageLayout layout;
   layout.type = vcli::NearestSampleType(output, vcli::SampleType::kUInt8);
   const Clock::time_point start = Clock::now();
+  const double cpu_start = ProcessCpuMs();
   for (int i = 0; i < kFrames; ++i) vcli::WriteHostImage(path, frame, output, layout);
   const double ms = MillisecondsSince(start);
+  const double cpu_ms = ProcessCpuMs() - cpu_start;
   fs::remove(path);
-  return kFrames / (ms / 1000.0);
+  return {kFrames / (ms / 1000.0), cpu_ms / kFrames};
 }
 
 }  // namespace
@@ -145,18 +164,19 @@ PipelineResult MeasurePipeline(const PipelineOptions& options, EffectRunner& eff
   }
   r.frames = kFrames;
   for (const std::string format : {"png", "exr"}) {
-    PipelineRow row{"encode alone", format, "", 1, EncodeAloneRate(rendered, dir, format), ""};
-    r.rows.push_back(row);
+    const Rate rate = EncodeAloneRate(rendered, dir, format);
+    r.rows.push_back({"encode alone", format, "", 1, rate.fps, "", rate.cpu_ms});
   }
   for (const std::string aa : {"None", "2x"}) {
     for (int threads : {1, 2}) {
       auto add = [&](const std::string& what, const std::string& format, auto rate) {
         if (out_of_time()) {
-          r.rows.push_back({what, format, aa, threads, 0, "past the time budget"});
+          r.rows.push_back({what, format, aa, threads, 0, "past the time budget", 0});
           return;
         }
-        const double fps = rate();
-        r.rows.push_back({what, format, aa, threads, fps, fps < 0 ? "failed" : ""});
+        const Rate measured = rate();
+        r.rows.push_back({what, format, aa, threads, measured.fps, measured.fps < 0 ? "failed" : "",
+                          measured.cpu_ms});
       };
       add("render alone", "", [&] { return RenderAloneRate(options.module, dir, aa, threads); });
       for (const std::string format : {"png", "exr"}) {

@@ -73,24 +73,29 @@ void PrintPipeline(FILE* out, const PipelineResult& p, double gl_rate_fps) {
                                                        {"varnex", "exr"},
                                                        {"varnex before", "png"},
                                                        {"varnex before", "exr"}};
-  for (const auto& [what, format] : parts) {
-    bool any = false;
-    std::string line = std::string(what) + (*format ? " " : "") + format;
-    char cells[64 * 4] = "";
-    size_t used = 0;
-    for (const char* aa : {"None", "2x"})
-      for (int threads : {1, 2}) {
-        const PipelineRow* row = p.Find(what, format, aa, threads);
-        any = any || row;
-        used += row ? std::snprintf(cells + used, sizeof cells - used, " %9.2f", row->fps)
-                    : std::snprintf(cells + used, sizeof cells - used, " %9s", "-");
-      }
-    if (any) std::fprintf(out, "%-22s%s\n", line.c_str(), cells);
+  for (bool cpu : {false, true}) {
+    if (cpu) std::fprintf(out, "processor ms per frame, every thread:\n");
+    for (const auto& [what, format] : parts) {
+      bool any = false;
+      std::string line = std::string(what) + (*format ? " " : "") + format;
+      char cells[64 * 4] = "";
+      size_t used = 0;
+      for (const char* aa : {"None", "2x"})
+        for (int threads : {1, 2}) {
+          const PipelineRow* row = p.Find(what, format, aa, threads);
+          any = any || row;
+          used += row ? std::snprintf(cells + used, sizeof cells - used, cpu ? " %9.0f" : " %9.2f",
+                                      cpu ? row->cpu_ms : row->fps)
+                      : std::snprintf(cells + used, sizeof cells - used, " %9s", "-");
+        }
+      if (any) std::fprintf(out, "%-22s%s\n", line.c_str(), cells);
+    }
   }
   for (const char* format : {"png", "exr"})
     if (const PipelineRow* row = p.Find("encode alone", format, "", 1))
-      std::fprintf(out, "encode alone, %s at its default, one writer: %.2f frames/s\n", format,
-                   row->fps);
+      std::fprintf(
+          out, "encode alone, %s at its default, one writer: %.2f frames/s, %.0f ms per frame\n",
+          format, row->fps, row->cpu_ms);
   for (const PipelineRow& row : p.rows)
     if (!row.error.empty())
       std::fprintf(out, "  %s %s %s -j %d: %s\n", row.what.c_str(), row.format.c_str(),
@@ -232,6 +237,7 @@ bool WriteJson(const std::string& dir, const Report& report, std::string* error)
                                    {"aa", row.aa},
                                    {"threads", row.threads},
                                    {"fps", row.fps},
+                                   {"cpu_ms_per_frame", row.cpu_ms},
                                    {"error", row.error}});
   if (!report.pipeline.skipped.empty()) summary["sequence_skipped"] = report.pipeline.skipped;
   summary["gl_phase_fps"] = report.gl_rate_fps;
