@@ -301,10 +301,10 @@ TEST(IoStructure, OutputsAreTaggedWithTheSpaceTheirValuesAreIn) {
 
 namespace iotest {
 
-// The write defaults are chosen for speed (PNG with zlib's run-length strategy and one row filter, EXR piz); they
-// may make files larger but must never change a pixel. Each output is written with the default and
-// with an explicit setting (the library's own level for PNG, none or zip for EXR) and read back:
-// every sample equal, and the files differ, so the default was applied.
+// The write defaults are chosen for speed (PNG with zlib's run-length strategy and one row
+// filter, EXR piz); they may change file sizes but never a pixel. Each output is written with the
+// default and with an explicit setting (the library's own level for PNG, none or zip for EXR) and
+// read back: every sample equal, and the files differ, so the default was applied.
 TEST(IoCompression, DefaultsChangeFileSizesButNoPixel) {
   TempDir dir;
   // Noise in every channel, alpha included, so that filters and zlib levels make different files
