@@ -43,27 +43,32 @@ struct Options {
   bool sequence = true;
   bool footage = true;
   bool footage_only = false;
+  bool encodings = false;
   // make bench must end within ten minutes on a two-core machine: configurations that would start
   // past the first mark are skipped, and so is a sequence past the second.
   double config_budget_s = 330;
   double budget_s = 540;
   std::string module = VARNEX_BENCH_MODULE;
   std::string varnex = VARNEX_BENCH_VARNEX;
+  std::string varnex_before;  // another build's varnex, run beside this one in the sequence
   std::string out_dir = VARNEX_BENCH_OUT_DIR;
 };
 
 void Usage(FILE* out) {
-  std::fprintf(out,
-               "usage: varnex-bench [--quick] [--full] [--profile] [--only S] [--reps N] [--warmup "
-               "N] [--size WxH]\n"
-               "                    [--no-memory] [--no-threads] [--no-sequence] [--no-footage]\n"
-               "                    [--footage-only] [--budget S]\n"
-               "                    [--module PATH] [--varnex PATH] [--out DIR]\n"
-               "  --quick   480x270 frames, 3 timed renders: a smoke run\n"
-               "  --full    every combination of the dimensions instead of the covering set\n"
-               "  --profile where each configuration's time goes, instead of the benchmark\n"
-               "  --only S  only the configurations whose name contains S\n"
-               "  --floor-memory  also the floor's peak memory at 8x\n");
+  std::fprintf(
+      out,
+      "usage: varnex-bench [--quick] [--full] [--profile] [--only S] [--reps N] [--warmup "
+      "N] [--size WxH]\n"
+      "                    [--no-memory] [--no-threads] [--no-sequence] [--no-footage]\n"
+      "                    [--footage-only] [--encodings] [--budget S]\n"
+      "                    [--module PATH] [--varnex PATH] [--varnex-before PATH] [--out DIR]\n"
+      "  --quick   480x270 frames, 3 timed renders: a smoke run\n"
+      "  --full    every combination of the dimensions instead of the covering set\n"
+      "  --profile where each configuration's time goes, instead of the benchmark\n"
+      "  --only S  only the configurations whose name contains S\n"
+      "  --floor-memory  also the floor's peak memory at 8x\n"
+      "  --encodings  only the cost of writing a rendered frame, per format and setting\n"
+      "  --varnex-before PATH  also run the sequence with another build's varnex\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -104,11 +109,15 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     } else if (a == "--footage-only") {
       o->footage_only = true;
       o->threads = o->memory = o->sequence = false;
+    } else if (a == "--encodings") {
+      o->encodings = true;
     } else if (a == "--budget") {
       o->budget_s = std::stod(next("--budget"));
       o->config_budget_s = o->budget_s * 0.6;
     } else if (a == "--module") {
       o->module = next("--module");
+    } else if (a == "--varnex-before") {
+      o->varnex_before = next("--varnex-before");
     } else if (a == "--varnex") {
       o->varnex = next("--varnex");
     } else if (a == "--out") {
@@ -210,6 +219,12 @@ int main(int argc, char** argv) {
                              vbench::ProfileConfig(effect, floor, config, opt.frame, opt.reps));
       return 0;
     }
+#ifdef VARNEX_BENCH_HAVE_CLI
+    if (opt.encodings) {
+      vbench::PrintEncodings(out, vbench::MeasureEncodings(effect, opt.frame, opt.out_dir, true));
+      return 0;
+    }
+#endif
     std::fprintf(out, "varnex-bench: %dx%d frames, median of %d timed renders after %d warm-up\n",
                  opt.frame.width, opt.frame.height, opt.reps, opt.warmup);
     std::fprintf(out, "machine: %s\nGL: %s, %s (%s)\n\n", report.machine.c_str(),
@@ -250,16 +265,15 @@ int main(int argc, char** argv) {
       report.memory_needed_mib = (2.0 * f * f * small + small) / (1024.0 * 1024.0);
       report.have_memory = true;
     }
+#ifdef VARNEX_BENCH_HAVE_CLI
     if (opt.sequence) {
-      for (int threads : {1, 2}) {
-        if (elapsed_s() > opt.budget_s) {
-          report.sequence[threads - 1].skipped = "past the time budget";
-          continue;
-        }
-        report.sequence[threads - 1] =
-            vbench::MeasureSequence(opt.varnex, opt.out_dir, opt.frame, threads);
-      }
+      vbench::PipelineOptions pipeline{opt.varnex, opt.varnex_before, opt.module, opt.out_dir};
+      report.pipeline = vbench::MeasurePipeline(pipeline, effect, opt.frame,
+                                                [&] { return elapsed_s() > opt.budget_s; });
     }
+#else
+    report.pipeline.skipped = "this build has no image writer (OpenImageIO not found)";
+#endif
     // About two and a half minutes on two cores at 1080p, most of it the shell loop.
     if (opt.footage) {
       if (elapsed_s() > opt.budget_s - 150)

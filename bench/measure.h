@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,22 +76,76 @@ struct ThreadRenders {
 };
 ThreadRenders MeasureFirstRenders(EffectRunner& effect, const Config& config, const Frame& frame);
 
-// A 48-frame sequence through the varnex command.
-struct SequenceResult {
-  bool ran = false;
-  std::string skipped;    // why it did not run
-  double fps = 0;         // frames / wall time of the whole command
-  double steady_fps = 0;  // (48 - 1) / (time of 48 frames - time of 1 frame)
+// A 24-frame 1080p sequence (an input sequence, a map still) through the varnex command, and
+// its parts: the render alone (the command's own code in this process, frames dropped) and the
+// encoder alone (a rendered frame written 24 times).
+struct PipelineOptions {
+  std::string varnex;
+  std::string varnex_before;  // another build's varnex to run beside it; empty: none
+  std::string module;
+  std::string work_dir;
 };
-SequenceResult MeasureSequence(const std::string& varnex, const std::string& work_dir,
-                               const Frame& frame, int threads);
-// Writes the sequence's input image; false (with a reason) when this build cannot write PNG.
-bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string* error);
+struct PipelineRow {
+  std::string what;    // "varnex", "varnex before", "render alone", "encode alone"
+  std::string format;  // "png", "exr"; empty for the render alone
+  std::string aa;      // "None", "2x"; empty for the encoder alone
+  int threads = 1;
+  double fps = 0;
+  std::string error;  // why there is no rate
+  double cpu_ms = 0;  // processor time per frame, every thread (and the command's process)
+};
+struct PipelineResult {
+  bool ran = false;
+  std::string skipped;
+  int frames = 0;
+  std::vector<PipelineRow> rows;
+  // The row of `what` at these settings, or null.
+  const PipelineRow* Find(const std::string& what, const std::string& format, const std::string& aa,
+                          int threads) const;
+};
+// Runs are left out once `out_of_time` says so.
+PipelineResult MeasurePipeline(const PipelineOptions& options, EffectRunner& effect,
+                               const Frame& frame, const std::function<bool()>& out_of_time);
 // Runs a shell command, its output discarded; the wall time in ms, or a negative number on
 // failure.
 double TimeCommand(const std::string& command);
 // Writes a host buffer (8 bits) as PNG; false (with a reason) when that fails.
 bool WritePng(const std::string& path, const vhost::Image& layer, std::string* error);
+
+// One way of writing image files: a format ("png", "exr") and what varnex's --compression would
+// say, with PNG's zlib level and row filter as OpenImageIO's attributes (-1: not given).
+struct EncodingSetting {
+  std::string format;
+  std::string name;
+  std::string compression;
+  int png_level = -1;
+  int png_filter = -1;
+  std::string png_strategy;  // zlib's: "rle", "huffman" (OpenImageIO's "compression" for PNG)
+};
+// The defaults varnex writes (empty compression) and, with `all`, the candidates they were
+// chosen from.
+std::vector<EncodingSetting> EncodingSettings(bool all);
+struct EncodingResult {
+  EncodingSetting setting;
+  std::string frame;  // which frame: "grain" or "smooth"
+  bool ran = false;
+  std::string error;
+  double ms = 0;      // median wall time of writing the frame
+  double cpu_ms = 0;  // median process CPU time of it (the EXR writer uses a thread pool)
+  double mb = 0;      // the file's size, 10^6 bytes
+};
+// Writes `frame` (an 8-bit render) `reps` times into `dir` as the setting says.
+EncodingResult MeasureEncoding(const vhost::Image& frame, const std::string& dir,
+                               const EncodingSetting& setting, int reps);
+
+// A frame like the sequence's: the grainy input displaced by the map, "Anti-Aliasing" None.
+// Without grain, the smooth synthetic input.
+vhost::Image RenderEncodingFrame(EffectRunner& effect, const Frame& frame, bool grain = true);
+// Renders that frame and writes it in every setting (three times each); with `all`, the smooth
+// frame too.
+std::vector<EncodingResult> MeasureEncodings(EffectRunner& effect, const Frame& frame,
+                                             const std::string& dir, bool all);
+void PrintEncodings(FILE* out, const std::vector<EncodingResult>& results);
 
 // A 48-frame movie displaced by a 48-frame map sequence: one varnex render against the same
 // frames rendered as stills, one process per frame, as a shell loop does.

@@ -15,27 +15,6 @@
 
 namespace vbench {
 
-namespace {
-
-constexpr int kSequenceFrames = 48;
-
-std::string RenderCommand(const std::string& varnex, const std::string& input,
-                          const std::string& pattern, int last_frame, int threads) {
-  std::ostringstream command;
-  command << '"' << varnex << "\" render \"" << input << "\" -o \"" << pattern << "\" -f 1-"
-          << last_frame << " -j " << threads << " -q -s \"Anti-Aliasing=None\"";
-  return command.str();
-}
-
-int CountOutputs(const std::filesystem::path& dir) {
-  int n = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    if (entry.path().filename().string().rfind("out_", 0) == 0) ++n;
-  return n;
-}
-
-}  // namespace
-
 // Runs the command, its output discarded; the wall time in ms, or a negative number on failure.
 double TimeCommand(const std::string& command) {
   const Clock::time_point start = Clock::now();
@@ -73,45 +52,6 @@ bool WritePng(const std::string& path, const vhost::Image& layer, std::string* e
   *error = "this build has no image writer (OpenImageIO not found at configure time)";
   return false;
 #endif
-}
-
-bool WriteSequenceInput(const std::string& path, const Frame& frame, std::string* error) {
-  return WritePng(path, MakeInputLayer(frame.width, frame.height, 8), error);
-}
-
-SequenceResult MeasureSequence(const std::string& varnex, const std::string& work_dir,
-                               const Frame& frame, int threads) {
-  SequenceResult r;
-  namespace fs = std::filesystem;
-  if (!fs::exists(varnex)) {
-    r.skipped = varnex + " is not built";
-    return r;
-  }
-  const fs::path dir = fs::path(work_dir) / ("seq-j" + std::to_string(threads));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  const std::string input = (dir / "input.png").string();
-  if (!WriteSequenceInput(input, frame, &r.skipped)) return r;
-  const std::string pattern = (dir / "out_####.png").string();
-
-  const double one = TimeCommand(RenderCommand(varnex, input, pattern, 1, threads));
-  if (one < 0) {
-    r.skipped = "varnex render failed on one frame";
-    return r;
-  }
-  fs::remove_all(dir / "out_0001.png");
-  const double all = TimeCommand(RenderCommand(varnex, input, pattern, kSequenceFrames, threads));
-  const int written = CountOutputs(dir);
-  fs::remove_all(dir);
-  if (all < 0 || written != kSequenceFrames) {
-    r.skipped = "varnex render failed on the sequence (" + std::to_string(written) + " of " +
-                std::to_string(kSequenceFrames) + " frames written)";
-    return r;
-  }
-  r.ran = true;
-  r.fps = kSequenceFrames / (all / 1000.0);
-  if (all > one) r.steady_fps = (kSequenceFrames - 1) / ((all - one) / 1000.0);
-  return r;
 }
 
 }  // namespace vbench

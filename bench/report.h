@@ -24,8 +24,8 @@ struct Report {
   bool have_threads = false;
   ThreadRenders module_threads;
   ThreadRenders linked_threads;
-  SequenceResult sequence[2];  // -j 1, -j 2
-  double gl_rate_fps = 0;      // what the GL phase of the sequence's configuration allows
+  PipelineResult pipeline;  // the sequence through varnex, and its parts
+  double gl_rate_fps = 0;   // what the GL phase of the sequence's configuration allows
   FootageResult footage;
 };
 

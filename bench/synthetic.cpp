@@ -1,6 +1,8 @@
 #include "bench/synthetic.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace vbench {
@@ -33,6 +35,31 @@ vhost::Image MakeInputLayer(int width, int height, int bpc) {
       const float alpha = std::fmin(1.0f, 1.6f - 2.0f * std::sqrt(dx * dx + dy * dy));
       const float argb[4] = {alpha, 0.2f + 0.6f * u, 0.3f + 0.5f * band, 0.9f - 0.7f * v};
       Put(img, row, x, argb);
+    }
+  }
+  return img;
+}
+
+vhost::Image MakeGrainyInputLayer(int width, int height, int bpc) {
+  vhost::Image img = MakeInputLayer(width, height, bpc);
+  uint32_t state = 0x9e3779b9u;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = img.Row(y);
+    for (int x = 0; x < width; ++x) {
+      for (int c = 1; c < 4; ++c) {
+        // xorshift32: cheap, and the same sequence everywhere.
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        const int grain = static_cast<int>(state % 7) - 3;
+        if (img.bpc == 32) {
+          float* p = reinterpret_cast<float*>(row) + static_cast<size_t>(x) * 4 + c;
+          *p = std::fmin(1.0f, std::fmax(0.0f, *p + grain / 255.0f));
+        } else {
+          uint8_t* p = row + static_cast<size_t>(x) * 4 + c;
+          *p = static_cast<uint8_t>(std::min(255, std::max(0, *p + grain)));
+        }
+      }
     }
   }
   return img;

@@ -9,6 +9,9 @@ namespace vbench {
 // A colourful frame with diagonal bands and a soft vignette in alpha, so displacement, blur and
 // filtering all see varied values.
 vhost::Image MakeInputLayer(int width, int height, int bpc);
+// The input frame with deterministic grain (a few 8-bit steps per channel) over it, so that an
+// encoder meets the noise of real footage rather than smooth gradients that compress to nothing.
+vhost::Image MakeGrainyInputLayer(int width, int height, int bpc);
 // A smooth map: concentric rings in luminance, a horizontal ramp in red.
 vhost::Image MakeMapLayer(int width, int height, int bpc);
 

@@ -81,7 +81,7 @@ struct ImageLayout {
   int y = 0;
   std::optional<Window> display;    // unset: the data window
   OIIO::ParamValueList attributes;  // metadata, written as it is
-  std::string compression;          // empty: the format's own default
+  std::string compression;          // empty: the format's fast default (PNG zlib RLE, EXR piz)
   int quality = 0;                  // JPEG's, 1 to 100; 0: the format's own default
 };
 

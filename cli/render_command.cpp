@@ -65,7 +65,8 @@ int DryRun(const std::string& plugin, const RenderSettings& settings, int bpc,
 
 }  // namespace
 
-int RunRender(const std::string& plugin, const RenderArgs& args, const ProgressObserver& observer) {
+int RunRender(const std::string& plugin, const RenderArgs& args, FrameSink* instead,
+              const ProgressObserver& observer) {
   RenderSettings settings = ResolveRenderSettings(args);
   vfoot::SetMovieLibraryLogging(settings.verbose);
 
@@ -168,11 +169,11 @@ int RunRender(const std::string& plugin, const RenderArgs& args, const ProgressO
                                                              &std::fclose);
     SilenceFd decoders(STDERR_FILENO, !settings.verbose && terminal);
     if (terminal) plan.progress_to = terminal.get();
-    SequenceResult result = RenderSequence(*session.host, plan, *sink);
+    SequenceResult result = RenderSequence(*session.host, plan, instead ? *instead : *sink);
     outcome.frames = std::move(result.frames);
     if (result.stopped) stopped = std::move(result.stopped);
   }
-  if (!stopped) sink->Finish();
+  if (!stopped && !instead) sink->Finish();
   outcome.wall_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
   if (settings.report) WriteJsonFile(*settings.report, ReportJson(settings, bpc, outcome));

@@ -62,15 +62,18 @@ nlohmann::json FootageJson(const RenderSettings& s, int bpc) {
 std::vector<std::string> SummaryLines(const RenderOutcome& o) {
   std::vector<double> times;
   std::vector<int> failed;
+  size_t reused = 0;
   for (const FrameOutcome& f : o.frames) {
     if (f.done)
       times.push_back(f.seconds);
     else if (!f.failure.empty())
       failed.push_back(f.frame);
+    reused += f.done && f.reused;
   }
-  std::string line = "varnex: " + std::to_string(times.size()) + " frames rendered, " +
-                     std::to_string(o.skipped.size()) + " skipped, " +
-                     std::to_string(failed.size()) + " failed in " + Seconds(o.wall_seconds) + " s";
+  std::string line = "varnex: " + std::to_string(times.size() - reused) + " frames rendered, " +
+                     std::to_string(o.skipped.size()) + " skipped, " + std::to_string(reused) +
+                     " reused, " + std::to_string(failed.size()) + " failed in " +
+                     Seconds(o.wall_seconds) + " s";
   if (!times.empty() && o.wall_seconds > 0) {
     std::sort(times.begin(), times.end());
     line += " (" + Seconds(static_cast<double>(times.size()) / o.wall_seconds) +
@@ -143,7 +146,8 @@ nlohmann::json ReportJson(const RenderSettings& s, int bpc, const RenderOutcome&
     nlohmann::json one = {{"frame", f.frame},
                           {"output", OutputPath(s, f.frame)},
                           {"seconds", f.seconds},
-                          {"outcome", f.done              ? "done"
+                          {"outcome", f.done && f.reused  ? "reused"
+                                      : f.done            ? "done"
                                       : f.failure.empty() ? "not rendered"
                                                           : "failed"}};
     if (!f.failure.empty()) one["failure"] = f.failure;

@@ -21,8 +21,9 @@ struct RenderOutcome {
   double wall_seconds = 0;
 };
 
-// The summary lines: frames rendered, skipped and failed, wall time and rate, and the time of a
-// frame at its fastest, median and slowest; the failed frames on a line of their own.
+// The summary lines: frames rendered, skipped, reused (the previous frame's picture written again)
+// and failed, wall time and rate of the frames written, and the time of a frame at its fastest,
+// median and slowest; the failed frames on a line of their own.
 std::vector<std::string> SummaryLines(const RenderOutcome& outcome);
 
 // The resolved settings, as the report and the dry run give them.

@@ -4,10 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -20,16 +22,30 @@ namespace vcli {
 
 namespace {
 
+// A frame rendered (or reused) and waiting for a writer.
+struct Rendered {
+  std::shared_ptr<const vhost::Image> image;
+  std::chrono::steady_clock::time_point start;  // when its render began
+};
+
+// What the render workers and the writers share, under `mutex`.
 struct SharedState {
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};
   std::mutex mutex;
-  std::condition_variable changed;  // a frame delivered in order, or the sequence failed
-  size_t failed_at = SIZE_MAX;      // the earliest failed job, whose message is reported
+  // A frame rendered or finished, a worker done, or the sequence failed.
+  std::condition_variable changed;
+  size_t failed_at = SIZE_MAX;  // the earliest failed job, whose message is reported
   std::string message;
-  // For an in-order sink: finished frames waiting for an earlier one, and how many were taken.
-  std::map<size_t, std::pair<vhost::Image, double>> waiting;
-  size_t delivered = 0;
+  std::map<size_t, Rendered> ready;  // rendered frames waiting for a writer, by job
+  size_t finished = 0;               // jobs written or failed
+  size_t written_in_order = 0;       // for an in-order sink: the jobs it has taken, all the first
+  int rendering = 0;                 // render workers still running
+  // Outputs that later jobs reuse, by the job that rendered them, with how many of those jobs
+  // have yet to take it (they take it in any order); and the jobs whose render failed, whose
+  // reusers render for themselves.
+  std::map<size_t, std::pair<std::shared_ptr<const vhost::Image>, size_t>> kept;
+  std::set<size_t> render_failed;
   std::vector<FrameOutcome> outcomes;  // one per job, written by the thread that has the job
 };
 
@@ -63,112 +79,12 @@ vhost::LayerOverTime Guarded(vfoot::TimelineLayer* layer, std::optional<std::str
   };
 }
 
-// An in-order sink may only be this many frames behind the renders, so that frames waiting for
-// a slow earlier one stay few.
-size_t OrderWindow(const SequencePlan& plan) {
-  return 2 * static_cast<size_t>(std::max(1, plan.threads));
+std::string FrameName(int frame) {
+  return "frame " + std::to_string(frame) + ": ";
 }
 
-// Waits until job `job` may start without running too far ahead of the in-order sink. False
-// when the sequence failed meanwhile.
-bool WaitForTurn(SharedState& state, const SequencePlan& plan, size_t job) {
-  std::unique_lock<std::mutex> lock(state.mutex);
-  state.changed.wait(lock,
-                     [&] { return state.failed || job < state.delivered + OrderWindow(plan); });
-  return !state.failed;
-}
-
-// Hands a finished frame to the sink: at once, or once every earlier frame is in. Frames are
-// delivered under the lock, so an in-order sink takes one frame at a time.
-void Deliver(SharedState& state, const SequencePlan& plan, FrameSink& sink, size_t job,
-             vhost::Image image, std::chrono::steady_clock::time_point start, Progress& progress) {
-  if (!sink.in_order()) {
-    sink.Take(plan.frames[job], image);
-    const double seconds = SecondsSince(start);
-    state.outcomes[job].seconds = seconds;
-    state.outcomes[job].done = true;
-    progress.FrameDone(plan.frames[job], seconds);
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.waiting.emplace(job, std::pair{std::move(image), SecondsSince(start)});
-    for (auto it = state.waiting.begin();
-         !state.failed && it != state.waiting.end() && it->first == state.delivered;
-         it = state.waiting.erase(it)) {
-      try {
-        sink.Take(plan.frames[it->first], it->second.first);
-      } catch (const RenderError&) {
-        throw;
-      } catch (const std::exception& e) {
-        throw RenderError("frame " + std::to_string(plan.frames[it->first]) + ": " + e.what());
-      }
-      ++state.delivered;
-      state.outcomes[it->first].seconds = it->second.second;
-      state.outcomes[it->first].done = true;
-      progress.FrameDone(plan.frames[it->first], it->second.second);
-    }
-  }
-  state.changed.notify_all();
-}
-
-// A worker's loop. Nothing may leave it as an exception, which would end the process: every
-// failure, ours or the host's (out of memory, say), becomes the sequence's failure.
-void RenderFrames(vhost::Host& host, const SequencePlan& plan, FrameSink& sink, SharedState& state,
-                  Progress& progress) {
-  for (;;) {
-    if (state.failed) return;
-    const size_t job = state.next.fetch_add(1);
-    if (job >= plan.frames.size()) return;
-    if (sink.in_order() && !WaitForTurn(state, plan, job)) return;
-    const std::string frame_name = "frame " + std::to_string(plan.frames[job]) + ": ";
-    const auto start = std::chrono::steady_clock::now();
-    std::string failure;
-    try {
-      Deliver(state, plan, sink, job, RenderPlanFrame(host, plan, plan.frames[job]), start,
-              progress);
-      continue;
-    } catch (const RenderError& e) {
-      failure = e.what();
-    } catch (const std::exception& e) {
-      failure = frame_name + e.what();
-    } catch (...) {
-      failure = frame_name + "an unknown failure";
-    }
-    state.outcomes[job].seconds = SecondsSince(start);
-    state.outcomes[job].failure = failure;
-    if (plan.continue_on_error && !sink.in_order()) {
-      progress.FrameFailed(failure);
-      continue;
-    }
-    Fail(state, job, std::move(failure));
-    return;
-  }
-}
-
-}  // namespace
-
-SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink) {
-  SharedState state;
-  state.outcomes.resize(plan.frames.size());
-  for (size_t i = 0; i < plan.frames.size(); ++i) state.outcomes[i].frame = plan.frames[i];
-  Progress progress(static_cast<int>(plan.frames.size()), plan.progress, plan.progress_to,
-                    plan.observer);
-  const int count = std::max(1, std::min(plan.threads, static_cast<int>(plan.frames.size())));
-  // Renders run on worker threads only: each thread's GL state goes with its thread, so none is
-  // left on the main thread when the host sends global setdown and unloads the module.
-  std::vector<std::thread> workers;
-  for (int i = 0; i < count; ++i)
-    workers.emplace_back([&] { RenderFrames(host, plan, sink, state, progress); });
-  for (std::thread& worker : workers) worker.join();
-  progress.Finish();
-  SequenceResult result;
-  result.frames = std::move(state.outcomes);
-  if (state.failed) result.stopped = state.message;
-  return result;
-}
-
-vhost::Image RenderPlanFrame(vhost::Host& host, const SequencePlan& plan, int frame) {
+// Renders one frame. Throws RenderError for a failed render or a layer that could not be read.
+vhost::Image RenderFrame(vhost::Host& host, const SequencePlan& plan, int frame) {
   std::optional<std::string> layer_failure;
   vhost::RenderJob request;
   request.timing = FrameTiming(frame, plan.fps, plan.downsample);
@@ -176,11 +92,275 @@ vhost::Image RenderPlanFrame(vhost::Host& host, const SequencePlan& plan, int fr
   request.input_at = Guarded(plan.input, &layer_failure);
   request.map_at = Guarded(plan.map, &layer_failure);
   vhost::RenderResult result = host.Render(request);
-  const std::string name = "frame " + std::to_string(frame) + ": ";
-  if (layer_failure) throw RenderError(name + *layer_failure);
+  if (layer_failure) throw RenderError(FrameName(frame) + *layer_failure);
   if (const PF_Err err = result.pre_render_err ? result.pre_render_err : result.err)
-    throw RenderError(name + "the render failed with " + DescribeError(err));
+    throw RenderError(FrameName(frame) + "the render failed with " + DescribeError(err));
   return std::move(result.output);
+}
+
+// The line of a failure, naming the frame unless it does already.
+std::string FailureLine(int frame, std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const RenderError& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    return FrameName(frame) + e.what();
+  } catch (...) {
+    return FrameName(frame) + "an unknown failure";
+  }
+}
+
+// Whether the effect says its output at `timing` may change over time with no control changing:
+// its dynamic-flags answer when it gives one, else what it declared at global setup. A failed
+// query counts as "it may".
+bool VariesOverTime(vhost::Host& host, const vhost::Timing& timing) {
+  if (host.out_data().out_flags2 & PF_OutFlag2_SUPPORTS_QUERY_DYNAMIC_FLAGS) {
+    if (host.QueryDynamicFlags(timing) != PF_Err_NONE) return true;
+  }
+  return (host.out_data().out_flags & PF_OutFlag_NON_PARAM_VARY) != 0;
+}
+
+// What of a frame's render can differ from another frame's: the source frame each layer shows
+// and every control's value, at its time. The effect reads nothing else that changes with time
+// when it says it does not vary.
+struct FrameInputs {
+  std::optional<int> input;
+  std::optional<int> map;
+  std::vector<double> controls;
+  bool varies = true;
+  bool operator==(const FrameInputs& o) const {
+    return input == o.input && map == o.map && controls == o.controls;
+  }
+};
+
+FrameInputs InputsOf(vhost::Host& host, const SequencePlan& plan, int frame) {
+  const vhost::Timing timing = FrameTiming(frame, plan.fps, plan.downsample);
+  FrameInputs inputs;
+  inputs.varies = VariesOverTime(host, timing);
+  if (inputs.varies) return inputs;
+  inputs.input = plan.input->SourceFrameAt(timing.current_time, timing.time_scale);
+  if (plan.map) inputs.map = plan.map->SourceFrameAt(timing.current_time, timing.time_scale);
+  const double seconds = static_cast<double>(timing.current_time) / timing.time_scale;
+  const vhost::ControlStore& controls = host.controls();
+  for (int i = 1; i < controls.size(); ++i) inputs.controls.push_back(controls.ValueAt(i, seconds));
+  return inputs;
+}
+
+// For each job, the earlier job whose output it takes instead of rendering, as a compositing
+// application's frame cache would: a frame whose layers show the same source frames as the
+// frame before it, with every control at the same value, of an effect that says its output does
+// not vary over time otherwise. A run of such frames all take the output of its first.
+std::vector<std::optional<size_t>> PlanReuse(vhost::Host& host, const SequencePlan& plan) {
+  std::vector<std::optional<size_t>> reuse(plan.frames.size());
+  FrameInputs before;
+  for (size_t job = 0; job < plan.frames.size(); ++job) {
+    FrameInputs now = InputsOf(host, plan, plan.frames[job]);
+    if (job > 0 && !now.varies && !before.varies && now == before)
+      reuse[job] = reuse[job - 1].value_or(job - 1);
+    before = std::move(now);
+  }
+  return reuse;
+}
+
+class Pipeline {
+ public:
+  Pipeline(vhost::Host& host, const SequencePlan& plan, FrameSink& sink)
+      : host_(host),
+        plan_(plan),
+        sink_(sink),
+        progress_(static_cast<int>(plan.frames.size()), plan.progress, plan.progress_to,
+                  plan.observer) {
+    state_.outcomes.resize(plan.frames.size());
+    for (size_t i = 0; i < plan.frames.size(); ++i) state_.outcomes[i].frame = plan.frames[i];
+    reuse_ = PlanReuse(host, plan);
+    for (size_t job = 0; job < reuse_.size(); ++job)
+      if (reuse_[job]) ++reusers_[*reuse_[job]];
+  }
+
+  SequenceResult Run() {
+    const int frames = static_cast<int>(plan_.frames.size());
+    const int renderers = std::max(1, std::min(plan_.threads, frames));
+    const int writers = sink_.in_order() ? 1 : std::max(1, std::min(WriterThreads(plan_), frames));
+    state_.rendering = renderers;
+    // Renders run on worker threads only: each thread's GL state goes with its thread, so none
+    // is left on the main thread when the host sends global setdown and unloads the module.
+    std::vector<std::thread> threads;
+    for (int i = 0; i < renderers; ++i) threads.emplace_back([this] { RenderLoop(); });
+    for (int i = 0; i < writers; ++i) threads.emplace_back([this] { WriteLoop(); });
+    for (std::thread& thread : threads) thread.join();
+    progress_.Finish();
+    SequenceResult result;
+    result.frames = std::move(state_.outcomes);
+    if (state_.failed) result.stopped = state_.message;
+    return result;
+  }
+
+ private:
+  // Frames in flight (rendering, waiting for a writer, being written) are at most this many, so
+  // that renders faster than the writers hold few frames in memory, and an in-order sink waiting
+  // for a slow earlier frame holds few after it.
+  size_t Window() const {
+    return 2 * static_cast<size_t>(std::max(1, plan_.threads)) +
+           static_cast<size_t>(WriterThreads(plan_));
+  }
+
+  // Waits until job `job` may start. False when the sequence failed meanwhile.
+  bool WaitForRoom(size_t job) {
+    std::unique_lock<std::mutex> lock(state_.mutex);
+    state_.changed.wait(lock, [&] { return state_.failed || job < state_.finished + Window(); });
+    return !state_.failed;
+  }
+
+  // A frame that ended without reaching the sink: recorded, and the sequence stops unless it
+  // goes on past failures.
+  bool Failed(size_t job, std::string failure, double seconds) {
+    state_.outcomes[job].seconds = seconds;
+    state_.outcomes[job].failure = failure;
+    if (plan_.continue_on_error && !sink_.in_order()) {
+      progress_.FrameFailed(failure);
+      {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        ++state_.finished;
+      }
+      state_.changed.notify_all();
+      return true;
+    }
+    Fail(state_, job, std::move(failure));
+    return false;
+  }
+
+  // A render worker's loop. Nothing may leave it as an exception, which would end the process:
+  // every failure, ours or the host's (out of memory, say), becomes the sequence's failure.
+  void RenderLoop() {
+    for (;;) {
+      if (state_.failed) break;
+      const size_t job = state_.next.fetch_add(1);
+      if (job >= plan_.frames.size() || !WaitForRoom(job)) break;
+      const int frame = plan_.frames[job];
+      const auto start = std::chrono::steady_clock::now();
+      if (std::shared_ptr<const vhost::Image> image = Reused(job)) {
+        Ready(job, Rendered{std::move(image), start});
+        continue;
+      }
+      try {
+        auto image = std::make_shared<const vhost::Image>(RenderFrame(host_, plan_, frame));
+        if (reusers_.count(job)) {
+          std::lock_guard<std::mutex> lock(state_.mutex);
+          state_.kept[job] = {image, reusers_.at(job)};
+        }
+        Ready(job, Rendered{std::move(image), start});
+        continue;
+      } catch (...) {
+        if (reusers_.count(job)) {
+          std::lock_guard<std::mutex> lock(state_.mutex);
+          state_.render_failed.insert(job);
+        }
+        state_.changed.notify_all();
+        if (!Failed(job, FailureLine(frame, std::current_exception()), SecondsSince(start))) break;
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(state_.mutex);
+      --state_.rendering;
+    }
+    state_.changed.notify_all();
+  }
+
+  void Ready(size_t job, Rendered rendered) {
+    {
+      std::lock_guard<std::mutex> lock(state_.mutex);
+      state_.ready.emplace(job, std::move(rendered));
+    }
+    state_.changed.notify_all();
+  }
+
+  // The output job `job` takes from an earlier one, once that one is rendered; null when it
+  // renders for itself (nothing to reuse, the earlier render failed, or the sequence did).
+  std::shared_ptr<const vhost::Image> Reused(size_t job) {
+    if (!reuse_[job]) return nullptr;
+    const size_t from = *reuse_[job];
+    std::unique_lock<std::mutex> lock(state_.mutex);
+    state_.changed.wait(lock, [&] {
+      return state_.failed || state_.kept.count(from) || state_.render_failed.count(from);
+    });
+    auto found = state_.kept.find(from);
+    if (found == state_.kept.end()) return nullptr;
+    std::shared_ptr<const vhost::Image> image = found->second.first;
+    if (--found->second.second == 0) state_.kept.erase(found);
+    state_.outcomes[job].reused = true;
+    return image;
+  }
+
+  // The next frame a writer may take, or none when the writers are done: every render worker
+  // has ended and nothing is left to write, or (for an in-order sink) the sequence failed. An
+  // in-order sink takes its frames one at a time and in the plan's order; other sinks take
+  // whatever is rendered, also after a failure elsewhere, as the frames were rendered whole.
+  std::optional<std::pair<size_t, Rendered>> NextToWrite() {
+    std::unique_lock<std::mutex> lock(state_.mutex);
+    for (;;) {
+      const bool in_order = sink_.in_order();
+      if (in_order && state_.failed) return std::nullopt;
+      if (!state_.ready.empty() &&
+          (!in_order || state_.ready.begin()->first == state_.written_in_order)) {
+        auto node = state_.ready.extract(state_.ready.begin());
+        return std::pair{node.key(), std::move(node.mapped())};
+      }
+      if (state_.rendering == 0 && (state_.ready.empty() || in_order)) return std::nullopt;
+      state_.changed.wait(lock);
+    }
+  }
+
+  // A writer's loop: hands each rendered frame to the sink while the next ones render.
+  void WriteLoop() {
+    while (auto next = NextToWrite()) {
+      const size_t job = next->first;
+      const int frame = plan_.frames[job];
+      try {
+        sink_.Take(frame, *next->second.image);
+      } catch (...) {
+        if (!Failed(job, FailureLine(frame, std::current_exception()),
+                    SecondsSince(next->second.start)))
+          return;
+        continue;
+      }
+      const double seconds = SecondsSince(next->second.start);
+      state_.outcomes[job].seconds = seconds;
+      state_.outcomes[job].done = true;
+      progress_.FrameDone(frame, seconds);
+      {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        ++state_.finished;
+        ++state_.written_in_order;
+      }
+      state_.changed.notify_all();
+    }
+  }
+
+  vhost::Host& host_;
+  const SequencePlan& plan_;
+  FrameSink& sink_;
+  Progress progress_;
+  SharedState state_;
+  std::vector<std::optional<size_t>> reuse_;  // per job: whose output it takes
+  std::map<size_t, size_t> reusers_;          // per job reused: how many jobs take its output
+};
+
+}  // namespace
+
+// One writer: the renders' GL phases already take every core (llvmpipe's threads) and hold a
+// lock that keeps them from overlapping, so a second writer would only compete with them; one
+// frame's encoding fits in the next one's render.
+int WriterThreads(const SequencePlan& plan) {
+  return plan.writers > 0 ? plan.writers : 1;
+}
+
+SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink) {
+  return Pipeline(host, plan, sink).Run();
+}
+
+vhost::Image RenderPlanFrame(vhost::Host& host, const SequencePlan& plan, int frame) {
+  return RenderFrame(host, plan, frame);
 }
 
 }  // namespace vcli

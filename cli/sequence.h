@@ -16,8 +16,8 @@
 
 namespace vcli {
 
-// Where finished frames go. Take is called from render threads: at once for sinks that do not
-// ask for order, one at a time and in the plan's order for those that do.
+// Where finished frames go. Take is called from writer threads while later frames render: at once
+// for sinks that do not ask for order, one at a time and in the plan's order for those that do.
 class FrameSink {
  public:
   virtual ~FrameSink() = default;
@@ -33,7 +33,8 @@ struct SequencePlan {
   int bpc = 8;
   FrameRate fps{24, 1};
   int downsample = 1;
-  int threads = 1;
+  int threads = 1;  // render threads
+  int writers = 0;  // threads handing frames to a sink that does not ask for order; 0: chosen
   ProgressStyle progress = ProgressStyle::kNone;
   std::FILE* progress_to = stderr;
   ProgressObserver observer;  // told of each finished frame
@@ -42,10 +43,14 @@ struct SequencePlan {
 };
 
 // What became of one frame of the plan.
+// The writer threads a plan gets when it does not say.
+int WriterThreads(const SequencePlan& plan);
+
 struct FrameOutcome {
   int frame = 0;
-  double seconds = 0;   // its render and hand-over to the sink
+  double seconds = 0;   // from the start of its render until the sink had it
   bool done = false;    // false: it failed, or was never started after another one failed
+  bool reused = false;  // its picture is the previous frame's, which it could not differ from
   std::string failure;  // the failure's line, naming the frame
 };
 
@@ -59,7 +64,12 @@ struct SequenceResult {
   std::optional<std::string> stopped;  // the failure that stopped the sequence, naming the frame
 };
 
-// With continue_on_error a failed frame is only in its outcome, and the others go on.
+// A frame that cannot differ from the one before it (the same source frames of both layers, every
+// control at the same value, and an effect whose dynamic-flags answer says it does not vary over
+// time otherwise) is not rendered again: the sink takes the previous output once more.
+// With continue_on_error a failed frame is only in its outcome, and the others go on. Frames are
+// rendered on `threads` threads and handed to the sink on writer threads of their own (one for an
+// in-order sink), so that a frame is encoded while the next ones render.
 SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink);
 
 // Renders one frame of the plan on the calling thread, as the sequence renders each of its frames

@@ -547,7 +547,7 @@ void PreviewSession::StartRender() {
     args.quiet = true;
     json end = {{"ok", false}, {"message", ""}};
     try {
-      const int status = RunRender(plugin_, args, [this](int frame, int done, int total) {
+      const int status = RunRender(plugin_, args, nullptr, [this](int frame, int done, int total) {
         notify_("progress", {{"done", done}, {"total", total}, {"frame", frame}});
       });
       end["ok"] = status == kExitOk;

@@ -180,8 +180,9 @@ TEST(CliSequence, KeyframesMoveFramesAndThreadsDoNotChangeThem) {
   ASSERT_EQ(run.status, 0) << run.err;
   // Not a terminal: a log line per frame and the summary, nothing drawn in place.
   EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
-  EXPECT_EQ(
-      clitest::Lines(run.err).back().rfind("varnex: 4 frames rendered, 0 skipped, 0 failed", 0), 0u)
+  EXPECT_EQ(clitest::Lines(run.err).back().rfind(
+                "varnex: 4 frames rendered, 0 skipped, 0 reused, 0 failed", 0),
+            0u)
       << run.err;
 
   for (int frame = 0; frame <= 3; ++frame) {

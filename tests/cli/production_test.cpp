@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -76,7 +77,7 @@ TEST_F(CliProduction, SkipExistingResumesAndTheLogAccountsForEveryFrame) {
   ASSERT_EQ(lines.size(), 5u) << run.err;
   for (int i = 0; i < 4; ++i) EXPECT_TRUE(std::regex_match(lines[i], done)) << lines[i];
   EXPECT_EQ(lines[3].substr(lines[3].size() - 11), "(4/4, 100%)");
-  EXPECT_EQ(lines[4].rfind("varnex: 4 frames rendered, 0 skipped, 0 failed in ", 0), 0u);
+  EXPECT_EQ(lines[4].rfind("varnex: 1 frames rendered, 0 skipped, 3 reused, 0 failed in ", 0), 0u);
 
   const ino_t first = Inode("f.0001.png"), fourth = Inode("f.0004.png");
   std::filesystem::remove(dir_ / "f.0003.png");
@@ -85,7 +86,8 @@ TEST_F(CliProduction, SkipExistingResumesAndTheLogAccountsForEveryFrame) {
   run = RunVarnex(resume, dir_);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("varnex: frame 3 done in"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("1 frames rendered, 3 skipped, 0 failed"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("1 frames rendered, 3 skipped, 0 reused, 0 failed"), std::string::npos)
+      << run.err;
   EXPECT_EQ(Inode("f.0001.png"), first);
   EXPECT_EQ(Inode("f.0004.png"), fourth);
   EXPECT_TRUE(std::filesystem::exists(dir_ / "f.0003.png"));
@@ -109,7 +111,8 @@ TEST_F(CliProduction, ContinueOnErrorRendersTheOthersAndListsTheFailed) {
                               "--report", dir_ / "r.json", "-o", dir_ / "o.####.png"},
                              dir_);
   EXPECT_EQ(run.status, 1) << run.err;
-  EXPECT_NE(run.err.find("3 frames rendered, 0 skipped, 1 failed"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("3 frames rendered, 0 skipped, 0 reused, 1 failed"), std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find("varnex: failed frames: 2\n"), std::string::npos) << run.err;
   for (int n : {1, 3, 4})
     EXPECT_TRUE(std::filesystem::exists(dir_ / ("o.000" + std::to_string(n) + ".png")));
@@ -157,6 +160,70 @@ TEST_F(CliProduction, ADryRunSaysEverythingAndASavedProjectRendersTheSame) {
     EXPECT_EQ(a.pixels, b.pixels) << n;
   }
   EXPECT_FALSE(std::filesystem::exists(dir_ / "b.0001.png"));
+}
+
+}  // namespace
+
+namespace {
+
+// How many frames of a --report ended with each outcome.
+std::map<std::string, int> Outcomes(const std::string& report_path) {
+  std::map<std::string, int> counts;
+  const auto report = nlohmann::json::parse(clitest::ReadFile(report_path));
+  for (const auto& frame : report["frames"]) ++counts[frame["outcome"].get<std::string>()];
+  return counts;
+}
+
+// A frame that cannot differ from the one before it is written again, not rendered again: a
+// still with constant controls renders once. Whatever the plug-in says varies over time
+// ("Iterations" 2 gives even constant transforms a trail), a control that changes, or a layer
+// that shows another source frame renders every frame.
+TEST_F(CliProduction, FramesThatCannotDifferAreRenderedOnceAndWrittenEach) {
+  clitest::WritePicture(dir_ / "map.png", clitest::GradientPicture());
+  for (int n = 1; n <= 3; ++n)
+    clitest::WritePicture(dir_ / ("s." + std::to_string(n) + ".png"), clitest::GradientPicture());
+  struct Case {
+    std::string what;
+    std::vector<std::string> args;
+    std::map<std::string, int> outcomes;
+    std::string summary;
+  };
+  const std::vector<Case> cases = {
+      {"a still with constant controls",
+       {In(), "-m", dir_ / "map.png", "-f", "1-48", "-j", "3", "-s", "Translate X=12"},
+       {{"done", 1}, {"reused", 47}},
+       "varnex: 1 frames rendered, 0 skipped, 47 reused, 0 failed in "},
+      {"\"Iterations\" 2, transforms not animated",
+       {In(), "-f", "1-48", "-s", "Iterations=2", "-s", "Translate X=12"},
+       {{"done", 48}},
+       "varnex: 48 frames rendered, 0 skipped, 0 reused, 0 failed in "},
+      {"a control that changes from frame 3 on",
+       {"-p", dir_ / "moves.json", "-f", "1-5"},
+       {{"done", 4}, {"reused", 1}},
+       "varnex: 4 frames rendered, 0 skipped, 1 reused, 0 failed in "},
+      {"an input sequence of three frames",
+       {dir_ / "s.#.png", "-f", "1-6"},
+       {{"done", 3}, {"reused", 3}},
+       "varnex: 3 frames rendered, 0 skipped, 3 reused, 0 failed in "},
+  };
+  std::ofstream(dir_ / "moves.json")
+      << R"({"input": "in.png", "controls": {"Rotate": [[2, 0], [5, 30]]}})";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir_ / "out");
+    std::filesystem::create_directories(dir_ / "out");
+    std::vector<std::string> args = {"render"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--report", dir_ / "r.json", "-o", dir_ / "out/f.####.png"});
+    const auto run = RunVarnex(args, dir_);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Lines(run.err).back().rfind(c.summary, 0), 0u) << run.err;
+    EXPECT_EQ(Outcomes(dir_ / "r.json"), c.outcomes);
+  }
+  // The reused frames are the rendered one's pixels, written whole under their own names; the
+  // frames held past the sequence's end are its last frame's.
+  EXPECT_EQ(clitest::ReadFile(dir_ / "out/f.0004.png"), clitest::ReadFile(dir_ / "out/f.0003.png"));
+  EXPECT_EQ(clitest::ReadFile(dir_ / "out/f.0006.png"), clitest::ReadFile(dir_ / "out/f.0003.png"));
 }
 
 }  // namespace

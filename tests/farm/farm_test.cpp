@@ -174,7 +174,7 @@ TEST(FarmTest, ChunkedJobWritesTheFramesOfALocalRender) {
     const std::string log = testsupport::ReadFile(TaskLog(dir / "logs", job, task.task));
     EXPECT_EQ(CountLinesWith(log, " done in "), kChunk) << log;
     EXPECT_EQ(CountLinesWith(log, "varnex: " + std::to_string(kChunk) +
-                                      " frames rendered, 0 skipped, 0 failed"),
+                                      " frames rendered, 0 skipped, 0 reused, 0 failed"),
               1)
         << log;
   }
@@ -244,15 +244,16 @@ TEST(FarmTest, CancelledTaskIsCompletedByTheSameSubmitAgain) {
   for (const auto& [frame, identity] : kept)
     EXPECT_EQ(Identify(Frame(dir / "out", frame)), identity) << "frame " << frame << " rewritten";
   const std::string redo = testsupport::ReadFile(TaskLog(dir / "logs2", second, 0));
-  EXPECT_EQ(CountLinesWith(redo, "varnex: " + std::to_string(missing) + " frames rendered, " +
-                                     std::to_string(kChunk - missing) + " skipped, 0 failed"),
-            1)
+  EXPECT_EQ(
+      CountLinesWith(redo, "varnex: " + std::to_string(missing) + " frames rendered, " +
+                               std::to_string(kChunk - missing) + " skipped, 0 reused, 0 failed"),
+      1)
       << redo;
   EXPECT_EQ(CountLinesWith(redo, " done in "), missing) << redo;
   for (int task = 1; task < kTasks; ++task) {
     const std::string log = testsupport::ReadFile(TaskLog(dir / "logs2", second, task));
     EXPECT_EQ(CountLinesWith(log, "varnex: 0 frames rendered, " + std::to_string(kChunk) +
-                                      " skipped, 0 failed"),
+                                      " skipped, 0 reused, 0 failed"),
               1)
         << log;
   }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -293,6 +295,64 @@ TEST(IoStructure, OutputsAreTaggedWithTheSpaceTheirValuesAreIn) {
   // Converted, they are in the space converted to.
   EXPECT_EQ(tag({dir / "in.png", "--working-space", "linear"}, "e.exr"), "linear");
   EXPECT_EQ(tag({dir / "c.exr", "--working-space", "linear"}, "f.png"), "sRGB");
+}
+
+}  // namespace iotest
+
+namespace iotest {
+
+// The write defaults are chosen for speed (PNG with zlib's run-length strategy and one row
+// filter, EXR piz); they may change file sizes but never a pixel. Each output is written with the
+// default and with an explicit setting (the library's own level for PNG, none or zip for EXR) and
+// read back: every sample equal, and the files differ, so the default was applied.
+TEST(IoCompression, DefaultsChangeFileSizesButNoPixel) {
+  TempDir dir;
+  // Noise in every channel, alpha included, so that filters and zlib levels make different files
+  // and straight alpha meets the associated EXR.
+  std::vector<float> rgba(96 * 64 * 4);
+  uint32_t state = 12345;
+  for (float& v : rgba) {
+    state = state * 1664525u + 1013904223u;
+    v = static_cast<float>(state >> 16) / 65535.0f;
+  }
+  WriteFile(dir / "in8.png", 96, 64, rgba, OIIO::TypeDesc::UINT8);
+  WriteFile(dir / "in16.png", 96, 64, rgba, OIIO::TypeDesc::UINT16);
+  WriteFile(dir / "in.exr", 96, 64, rgba, OIIO::TypeDesc::FLOAT);
+  struct Case {
+    std::string input, output, reference;
+    std::vector<std::string> more;
+  };
+  const std::vector<Case> cases = {
+      {"in8.png", "png", "zip", {}},
+      {"in16.png", "png", "zip:6", {}},
+      {"in8.png", "exr", "none", {}},
+      {"in.exr", "exr", "zip", {}},
+      {"in.exr", "exr", "none", {"--out-type", "float"}},
+      {"in8.png", "exr", "zip", {"-d", "32"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input + " to " + c.output + " against " + c.reference);
+    const std::string fast = (dir / ("fast." + c.output)).string();
+    const std::string ref = (dir / ("ref." + c.output)).string();
+    const std::vector<std::string> render = Args(
+        Args({"render", dir / c.input, "-q", "-s", "Translate X=3.5", "-s", "Rotate=7"}, kIdentity),
+        c.more);
+    const auto a = RunVarnex(Args(render, {"-o", fast}), dir);
+    ASSERT_EQ(a.status, 0) << a.err;
+    const auto b = RunVarnex(Args(render, {"--compression", c.reference, "-o", ref}), dir);
+    ASSERT_EQ(b.status, 0) << b.err;
+    const FileContents f = ReadFile(fast);
+    const FileContents r = ReadFile(ref);
+    EXPECT_EQ(f.spec.format, r.spec.format);
+    ASSERT_EQ(f.pixels.size(), r.pixels.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < f.pixels.size(); ++i) differing += f.pixels[i] != r.pixels[i];
+    EXPECT_EQ(differing, 0u) << "of " << f.pixels.size() << " samples";
+    EXPECT_NE(std::filesystem::file_size(fast), std::filesystem::file_size(ref));
+    if (c.output == "exr") {
+      EXPECT_EQ(f.spec.get_string_attribute("compression"), "piz");
+    }
+  }
 }
 
 }  // namespace iotest
