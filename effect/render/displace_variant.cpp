@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <utility>
 
 #include "gl/program.h"
 
@@ -38,6 +39,17 @@ std::string DisplaceVariantPrefix(const UniformMap& uniforms) {
   if (gamma == nullptr) return {};
   // Gamma is a continuous setting, but 1, its default, skips the power altogether.
   if (gamma->value.f[0] == 1.0f) prefix += "#define V_gammaIsOne\n";
+  // Under aberration a channel with a factor of exactly 1 moves as the plain amount does, so the
+  // variant takes it from the plain sample: one texture read fewer per iteration.
+  if (Find(uniforms, "usingCA", kUniformIVEC)->value.i[0] == 1) {
+    for (const auto& [uniform, define] : {std::pair{"redMult", "#define V_plainRed\n"},
+                                          std::pair{"greenMult", "#define V_plainGreen\n"},
+                                          std::pair{"blueMult", "#define V_plainBlue\n"}}) {
+      const uniform_t* factor = Find(uniforms, uniform, kUniformVEC);
+      if (factor == nullptr) return {};
+      if (factor->value.f[0] == 1.0f) prefix += define;
+    }
+  }
   return prefix;
 }
 

@@ -10,7 +10,8 @@
 // interpretation, "View Map", the easing curve, the depth, clamping, aberration on or off, and
 // whether gamma is 1) are uniforms here, but a variant program fixes some of them: its prefix,
 // after the version line, defines V_ followed by a uniform's name as that uniform's value
-// (V_gammaIsOne for a gamma of 1), and the uniform becomes a constant. The code below is the same
+// (V_gammaIsOne for a gamma of 1; V_plainRed, V_plainGreen, V_plainBlue under aberration for a
+// channel whose factor is exactly 1), and the uniform becomes a constant. The code below is the same
 // in both; the compiler drops what a constant setting cannot reach. The iteration count stays a
 // uniform: with a constant count the compiler unrolls the loop and folds the first addition to
 // the zero sum away, which turns some +0 results into -0 and moves others by a unit in the last
@@ -73,6 +74,21 @@ uniform int usingCA;
 const float gammaF = 1.0;
 #else
 uniform float gammaF;
+#endif
+#ifdef V_plainRed
+const bool plainRed = true;
+#else
+const bool plainRed = false;
+#endif
+#ifdef V_plainGreen
+const bool plainGreen = true;
+#else
+const bool plainGreen = false;
+#endif
+#ifdef V_plainBlue
+const bool plainBlue = true;
+#else
+const bool plainBlue = false;
 #endif
 uniform float offsetF;
 uniform vec2 resV;
@@ -238,34 +254,39 @@ void main() {
   }
 
   // Under chromatic aberration red, green and blue each move by their own amount and all take the
-  // alpha of the plain amount. A software renderer runs the body of every loop and both sides of
-  // every branch, so all samples come from one loop with a single call of Sample: per iteration
-  // it runs once (the plain amount), or four times (red, green, blue, then the plain amount).
-  int per = usingCA == 1 ? 4 : 1;
-  int first = 4 - per;
+  // alpha of the plain amount: per iteration the channels are sampled first, then the plain
+  // amount. A channel whose factor is exactly 1 moves by the plain amount itself; a variant knows
+  // which those are and takes them from the plain sample instead of sampling again. In a variant
+  // the channel loop has a constant count and unrolls, so what the samples of one iteration share
+  // (the reciprocal of the scale, the offset from the anchor) is computed once.
+  int first = usingCA == 1 ? 0 : 3;
   vec3 amounts = g * vec3(redMult, greenMult, blueMult);
 
   vec4 A = vec4(0.0);
-  vec3 shifted = vec3(0.0);
-  int c = first;
-  for (int j = 0; j < n * per; ++j) {
-    float h = c == 0 ? amounts.r : c == 1 ? amounts.g : c == 2 ? amounts.b : g;
-    vec4 t = Sample(T, h);
-    shifted.r = c == 0 ? t.r : shifted.r;
-    shifted.g = c == 1 ? t.g : shifted.g;
-    shifted.b = c == 2 ? t.b : shifted.b;
-    if (c == 3) {
-      vec4 s = vec4(per == 4 ? shifted : t.rgb, t.a);
-      s.rgb *= s.a;
-      A += s * w;
-      T.translate += D.translate;
-      T.anchor += D.anchor;
-      T.scale += D.scale;
-      T.rot += D.rot;
-      c = first;
-    } else {
-      ++c;
+  for (int i = 0; i < n; ++i) {
+    vec3 shifted = vec3(0.0);
+    vec4 t = vec4(0.0);
+    for (int c = first; c < 4; ++c) {
+      bool plain = c == 0 ? plainRed : c == 1 ? plainGreen : c == 2 ? plainBlue : false;
+      if (!plain) {
+        float h = c == 0 ? amounts.r : c == 1 ? amounts.g : c == 2 ? amounts.b : g;
+        t = Sample(T, h);
+        shifted.r = c == 0 ? t.r : shifted.r;
+        shifted.g = c == 1 ? t.g : shifted.g;
+        shifted.b = c == 2 ? t.b : shifted.b;
+      }
     }
+    vec3 rgb = usingCA == 1 ? shifted : t.rgb;
+    rgb.r = plainRed ? t.r : rgb.r;
+    rgb.g = plainGreen ? t.g : rgb.g;
+    rgb.b = plainBlue ? t.b : rgb.b;
+    vec4 s = vec4(rgb, t.a);
+    s.rgb *= s.a;
+    A += s * w;
+    T.translate += D.translate;
+    T.anchor += D.anchor;
+    T.scale += D.scale;
+    T.rot += D.rot;
   }
 
   if (A.a > 0.0) A.rgb /= A.a;

@@ -191,8 +191,9 @@ TEST_F(DisplaceEquivalenceTest, EveryOutputBitMatchesTheReference) {
 
 // The discrete settings a variant fixes, with the values a render sends and the neighbours the
 // general program treats alike: values outside the popups and separators, aberration and legacy
-// flags above 1. "gammaF" is 1 or some other gamma. The iteration count is not fixed by a variant
-// but changes what the fixed settings reach, so it varies with them.
+// flags above 1. "gammaF" is 1 or some other gamma; each aberration factor is 1 (a channel the
+// variant takes from the plain sample) or some other factor. The iteration count is not fixed by a
+// variant but changes what the fixed settings reach, so it varies with them.
 struct Setting {
   const char* name;
   std::vector<int> values;
@@ -203,7 +204,8 @@ const std::vector<Setting> kVariantSettings = {
     {"viewMapL", {0, 1}},    {"easingL", {0, 1, 2, 3, 4, 5, 6}},
     {"bpc", {8, 32}},        {"clampOverflowXformsL", {0, 1}},
     {"usingCA", {0, 1, 2}},  {"iterL", {-1, 0, 1, 2, 3, 8, 9, 16}},
-    {"gammaF", {1, 0}},
+    {"gammaF", {1, 0}},      {"redMult", {1, 0}},
+    {"greenMult", {1, 0}},   {"blueMult", {1, 0}},
 };
 
 // The full product of these settings is far too many programs to build in a test, so it runs an
@@ -221,8 +223,11 @@ TEST_F(DisplaceEquivalenceTest, EveryVariantMatchesTheGeneralProgramBitForBit) {
     for (size_t d = 0; d < kVariantSettings.size(); ++d) {
       const Setting& s = kVariantSettings[d];
       const int value = s.values[static_cast<size_t>(rows[r][d])];
-      if (std::string(s.name) == "gammaF") {
+      const std::string name = s.name;
+      if (name == "gammaF") {
         u[s.name] = VEC(value == 1 ? 1.0f : OneOf(rng, {0.0f, 0.45f, 2.2f, Between(rng, 0, 10)}));
+      } else if (name.size() > 4 && name.compare(name.size() - 4, 4, "Mult") == 0) {
+        u[s.name] = VEC(value == 1 ? 1.0f : OneOf(rng, {0.0f, -1.0f, Between(rng, -2, 3)}));
       } else {
         u[s.name] = IVEC(value);
       }
