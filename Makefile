@@ -84,7 +84,9 @@ demo: deps $(BUILD_DIR)/CMakeCache.txt
 	@scripts/demo $(BUILD_DIR)
 
 # BENCH_ARGS passes options through, e.g. make bench BENCH_ARGS=--quick (see varnex-bench --help).
-bench: build
+# Builds only the benchmark and what it drives (the module and the command), not the tests.
+bench: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target varnex-bench
 	$(BUILD_DIR)/bin/varnex-bench $(BENCH_ARGS)
 
 clean:

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -51,6 +52,7 @@ struct Options {
   std::string module = VARNEX_BENCH_MODULE;
   std::string varnex = VARNEX_BENCH_VARNEX;
   std::string varnex_before;  // another build's varnex, run beside this one in the sequence
+  std::string module_before;  // another build's module, run beside this one per configuration
   std::string out_dir = VARNEX_BENCH_OUT_DIR;
 };
 
@@ -61,14 +63,18 @@ void Usage(FILE* out) {
       "N] [--size WxH]\n"
       "                    [--no-memory] [--no-threads] [--no-sequence] [--no-footage]\n"
       "                    [--footage-only] [--encodings] [--budget S]\n"
-      "                    [--module PATH] [--varnex PATH] [--varnex-before PATH] [--out DIR]\n"
+      "                    [--module PATH] [--varnex PATH] [--varnex-before PATH]\n"
+      "                    [--module-before PATH] [--before DIR] [--out DIR]\n"
       "  --quick   480x270 frames, 3 timed renders: a smoke run\n"
       "  --full    every combination of the dimensions instead of the covering set\n"
       "  --profile where each configuration's time goes, instead of the benchmark\n"
       "  --only S  only the configurations whose name contains S\n"
       "  --floor-memory  also the floor's peak memory at 8x\n"
       "  --encodings  only the cost of writing a rendered frame, per format and setting\n"
-      "  --varnex-before PATH  also run the sequence with another build's varnex\n");
+      "  --varnex-before PATH  also run the sequence with another build's varnex\n"
+      "  --module-before PATH  also render each configuration with another build's module\n"
+      "  --before DIR  both of those from another build folder (DIR/bin/varnex,\n"
+      "                DIR/lib/varnex-effect.so)\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -118,6 +124,12 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->module = next("--module");
     } else if (a == "--varnex-before") {
       o->varnex_before = next("--varnex-before");
+    } else if (a == "--module-before") {
+      o->module_before = next("--module-before");
+    } else if (a == "--before") {
+      const std::string dir = next("--before");
+      o->varnex_before = dir + "/bin/varnex";
+      o->module_before = dir + "/lib/varnex-effect.so";
     } else if (a == "--varnex") {
       o->varnex = next("--varnex");
     } else if (a == "--out") {
@@ -229,15 +241,18 @@ int main(int argc, char** argv) {
                  opt.frame.width, opt.frame.height, opt.reps, opt.warmup);
     std::fprintf(out, "machine: %s\nGL: %s, %s (%s)\n\n", report.machine.c_str(),
                  report.renderer.c_str(), report.gl_version.c_str(), report.platform.c_str());
-    vbench::PrintConfigHeader(out);
+    std::unique_ptr<vbench::EffectRunner> before;
+    if (!opt.module_before.empty() && !configs.empty())
+      before = std::make_unique<vbench::EffectRunner>(opt.module_before);
+    vbench::PrintConfigHeader(out, before != nullptr);
     for (const vbench::Config& config : configs) {
       if (elapsed_s() > opt.config_budget_s) {
         std::fprintf(out, "%-34s skipped: past the time budget of %.0f s\n", config.Name().c_str(),
                      opt.config_budget_s);
         continue;
       }
-      report.configs.push_back(
-          vbench::MeasureConfig(effect, floor, config, opt.frame, opt.warmup, opt.reps));
+      report.configs.push_back(vbench::MeasureConfig(effect, before.get(), floor, config, opt.frame,
+                                                     opt.warmup, opt.reps));
       vbench::PrintConfigRow(out, report.configs.back());
     }
     for (const vbench::ConfigResult& r : report.configs)

@@ -25,14 +25,19 @@ struct ConfigResult {
   double floor_ms = 0;  // median wall time of the floor's render of the same plan
   double cpu_ms = 0;    // median process CPU time of the effect's renders
   double floor_cpu_ms = 0;
+  double before_ms = 0;  // median wall time of another build's module (0: none measured)
+  double before_cpu_ms = 0;
   double Ratio() const { return floor_ms > 0 ? ms / floor_ms : 0.0; }
   double CpuRatio() const { return floor_cpu_ms > 0 ? cpu_ms / floor_cpu_ms : 0.0; }
+  double BeforeRatio() const { return floor_ms > 0 ? before_ms / floor_ms : 0.0; }
+  double BeforeCpuRatio() const { return floor_cpu_ms > 0 ? before_cpu_ms / floor_cpu_ms : 0.0; }
 };
 
-// Warm-up renders of both, then `reps` timed renders of each, alternating, so that both see the
-// same state of the machine. Throws std::runtime_error when a render fails.
-ConfigResult MeasureConfig(EffectRunner& effect, GLFloor& floor, const Config& config,
-                           const Frame& frame, int warmup, int reps);
+// Warm-up renders of each, then `reps` timed renders of each, taking turns, so that all see the
+// same state of the machine: the effect, another build's module when `before` is not null, and
+// the floor. Throws std::runtime_error when a render fails.
+ConfigResult MeasureConfig(EffectRunner& effect, EffectRunner* before, GLFloor& floor,
+                           const Config& config, const Frame& frame, int warmup, int reps);
 
 // Where the time of one configuration goes, for the effect and the floor: the medians of the
 // trace's buckets with every draw and clear made to wait for its work.

@@ -29,7 +29,9 @@ struct Report {
   FootageResult footage;
 };
 
-void PrintConfigHeader(FILE* out);
+// With `before`, two more columns: another build's module on the same frames, against the same
+// floor.
+void PrintConfigHeader(FILE* out, bool before);
 void PrintConfigRow(FILE* out, const ConfigResult& r);
 void PrintProfile(FILE* out, const Profile& p);
 // Everything after the table, with each target and whether it was met.
