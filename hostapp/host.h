@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "hostapp/controls.h"
+#include "hostapp/draft_layers.h"
 #include "hostapp/image.h"
 #include "hostapp/module.h"
 #include "pf_suites.h"
@@ -166,6 +167,7 @@ class Host {
   };
   std::vector<Suite> suites_;
   std::vector<UndoGroup> undo_;
+  DraftLayers draft_layers_;
   std::vector<std::unique_ptr<std::vector<uint8_t>>> handles_;
   std::vector<std::unique_ptr<void*>> handle_masters_;
   std::unique_ptr<Probe> probe_;

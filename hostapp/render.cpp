@@ -6,47 +6,13 @@
 #include <memory>
 
 #include "effect/hostkit/checkout_ids.h"
+#include "hostapp/draft_layers.h"
 #include "hostapp/host.h"
 #include "hostapp/suites.h"
 
 namespace vhost {
 
 namespace {
-
-// Integer ceiling of n × num / den, at least 1 for a non-empty n.
-int Scaled(int n, const PF_RationalScale& s) {
-  if (n <= 0 || s.num <= 0 || s.den == 0) return n;
-  long long v = (static_cast<long long>(n) * s.num + s.den - 1) / s.den;
-  return static_cast<int>(std::max<long long>(v, 1));
-}
-
-// Box-filters an image down to the command's resolution. At full resolution the image is shared.
-Image Downsample(const Image& src, const Timing& t) {
-  const int w = Scaled(src.width, t.downsample_x);
-  const int h = Scaled(src.height, t.downsample_y);
-  Image out = Image::Make(w, h, src.bpc,
-                          static_cast<int>(static_cast<long long>(src.origin_x) *
-                                           t.downsample_x.num / t.downsample_x.den),
-                          static_cast<int>(static_cast<long long>(src.origin_y) *
-                                           t.downsample_y.num / t.downsample_y.den));
-  for (int y = 0; y < h; ++y) {
-    const int y0 = static_cast<int>(static_cast<long long>(y) * src.height / h);
-    const int y1 =
-        std::max(y0 + 1, static_cast<int>(static_cast<long long>(y + 1) * src.height / h));
-    for (int x = 0; x < w; ++x) {
-      const int x0 = static_cast<int>(static_cast<long long>(x) * src.width / w);
-      const int x1 =
-          std::max(x0 + 1, static_cast<int>(static_cast<long long>(x + 1) * src.width / w));
-      for (int c = 0; c < 4; ++c) {
-        double sum = 0;
-        for (int sy = y0; sy < y1; ++sy)
-          for (int sx = x0; sx < x1; ++sx) sum += src.Get(sx, sy, c);
-        out.Set(x, y, c, static_cast<float>(sum / ((y1 - y0) * (x1 - x0))));
-      }
-    }
-  }
-  return out;
-}
 
 bool FullResolution(const Timing& t) {
   return t.downsample_x.num == static_cast<A_long>(t.downsample_x.den) &&
@@ -81,16 +47,17 @@ PF_LRect Intersection(const PF_LRect& a, const PF_LRect& b) {
 // the layer at the time asked, at the command's resolution, within the rectangle asked.
 struct ServedLayer {
   LayerCheckout asked;
-  const Image* layer = nullptr;       // null: the parameter names no layer
-  std::shared_ptr<const Image> held;  // the picture of a layer over time
-  Image scaled;                       // the layer at the command's resolution, when not full
-  PF_LRect rect{};                    // the part served, in the input frame's coordinates
-  int frame_x = 0, frame_y = 0;       // where that frame's origin lies in the layer's own pixels
+  const Image* layer = nullptr;         // null: the parameter names no layer
+  std::shared_ptr<const Image> held;    // the picture of a layer over time
+  std::shared_ptr<const Image> scaled;  // the layer at the command's resolution, when not full
+  PF_LRect rect{};                      // the part served, in the input frame's coordinates
+  int frame_x = 0, frame_y = 0;         // where that frame's origin lies in the layer's own pixels
 };
 
 // Per-render state shared by the two commands of one job.
 struct RenderState {
   const RenderJob* job = nullptr;
+  DraftLayers* drafts = nullptr;  // the host's layers at draft resolutions
   // The frame the rectangles are given in: the input layer's origin at the current time.
   int frame_origin_x = 0, frame_origin_y = 0;
   std::vector<std::unique_ptr<ServedLayer>> checkouts;  // in the pre-render's order
@@ -120,8 +87,12 @@ void Serve(const RenderState& render, ServedLayer& served) {
       LayerAt(job, served.asked.index, served.asked.time, served.asked.time_scale, &served.held);
   if (!served.layer) return;
   if (!FullResolution(job.timing)) {
-    served.scaled = Downsample(*served.layer, job.timing);
-    served.layer = &served.scaled;
+    const PF_RationalScale& x = job.timing.downsample_x;
+    const PF_RationalScale& y = job.timing.downsample_y;
+    // A picture handed over by reference can be kept; one lent by address can change after.
+    served.scaled = served.held ? render.drafts->Get(served.held, x, y)
+                                : std::make_shared<const Image>(Downsample(*served.layer, x, y));
+    served.layer = served.scaled.get();
   }
   const Image& layer = *served.layer;
   const int x = layer.origin_x - render.frame_origin_x;
@@ -251,6 +222,7 @@ RenderResult Host::Render(const RenderJob& job) {
   RenderResult result;
   RenderState state;
   state.job = &job;
+  state.drafts = &draft_layers_;
 
   // Without an input layer (a test of the effect's handling of a missing layer) the request is
   // empty and the output size must come from the job.
@@ -265,8 +237,8 @@ RenderResult Host::Render(const RenderJob& job) {
     pre_input.output_request = *job.request;
   } else {
     if (input)
-      pre_input.output_request.rect = {0, 0, Scaled(input->width, job.timing.downsample_x),
-                                       Scaled(input->height, job.timing.downsample_y)};
+      pre_input.output_request.rect = {0, 0, ScaledSize(input->width, job.timing.downsample_x),
+                                       ScaledSize(input->height, job.timing.downsample_y)};
     pre_input.output_request.channel_mask = 0xF;
   }
   pre_input.bitdepth = static_cast<A_short>(job.bpc);

@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
+#include "hostapp/draft_layers.h"
 #include "render/render_support.h"
 
 namespace {
@@ -117,6 +119,43 @@ TEST_F(RenderTest, SoftnessRadiusFollowsTheDownsampleFactor) {
   ASSERT_EQ(drafted.err, PF_Err_NONE);
   ASSERT_EQ(drafted.output.width, kW / 2);
   EXPECT_LT(rtest::MaxDifference(reference.output, drafted.output), 1e-6);
+}
+
+TEST_F(RenderTest, ADraftOfAStillIsFilteredOnceAndNeverServedStale) {
+  // The host keeps a still's draft copy for as long as the still lives, so a second draft of the
+  // same picture must come out as the first, and a new picture (even one at the same address
+  // once the old one is gone) must not be served the old copy.
+  Set(PARAM_CHANNEL, kChannelRed);
+  Set(PARAM_TRANSLATE_X, 10);
+  vhost::Timing draft = DefaultTiming();
+  draft.downsample_x = {1, 2};
+  draft.downsample_y = {1, 2};
+  auto picture = std::make_shared<const vhost::Image>(rtest::Pattern(kW, kH, 32));
+  auto draft_of = [&](std::shared_ptr<const vhost::Image> layer) {
+    vhost::RenderJob job;
+    job.timing = draft;
+    job.bpc = 32;
+    job.input_at = [layer](A_long, A_u_long) { return layer; };
+    return host().Render(job);
+  };
+  const vhost::RenderResult by_address = Render(*picture, nullptr, 32, draft);
+  const vhost::RenderResult first = draft_of(picture);
+  const vhost::RenderResult second = draft_of(picture);
+  ASSERT_EQ(first.err, PF_Err_NONE);
+  ASSERT_EQ(second.err, PF_Err_NONE);
+  EXPECT_TRUE(rtest::SamePixels(first.output, by_address.output));
+  EXPECT_TRUE(rtest::SamePixels(first.output, second.output));
+
+  vhost::DraftLayers drafts;
+  EXPECT_EQ(drafts.Get(picture, {1, 2}, {1, 2}), drafts.Get(picture, {1, 2}, {1, 2}));
+  EXPECT_NE(drafts.Get(picture, {1, 2}, {1, 2}), drafts.Get(picture, {1, 4}, {1, 4}));
+
+  picture.reset();
+  vhost::Image changed = rtest::Pattern(kW, kH, 32);
+  for (int x = 0; x < kW; ++x) changed.Set(x, kH / 2, 0, 1.0f);
+  const vhost::RenderResult after = draft_of(std::make_shared<const vhost::Image>(changed));
+  ASSERT_EQ(after.err, PF_Err_NONE);
+  EXPECT_TRUE(rtest::SamePixels(after.output, Render(changed, nullptr, 32, draft).output));
 }
 
 TEST_F(RenderTest, WithoutMapLayerTheBlurredInputIsTheMapButColoursStaySharp) {
