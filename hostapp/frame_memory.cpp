@@ -10,9 +10,13 @@ namespace vhost {
 
 void KeepFreedFrameMemory() {
 #if defined(__GLIBC__)
-  // Blocks below this size come from the heap; it is the largest value the library accepts, and
-  // a 1080p float target fits under it.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  // Every block comes from the one heap, whatever its size and whichever thread asks: a
+  // supersampled target is far above the largest size below which the library would otherwise
+  // keep a block, and a thread's own heap is unmapped as soon as it is wholly free, which between
+  // two frames it is. Render threads allocate a few large blocks per frame, so sharing the heap's
+  // lock costs nothing measurable.
+  mallopt(M_ARENA_MAX, 1);
+  mallopt(M_MMAP_MAX, 0);
   mallopt(M_TRIM_THRESHOLD, 512 << 20);
 #endif
 }
