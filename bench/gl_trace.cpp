@@ -3,6 +3,7 @@
 #include <epoxy/egl.h>
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -21,6 +22,10 @@ std::atomic<int64_t> contexts{0};
 std::atomic<int64_t> textures{0};
 std::atomic<int64_t> draws{0};
 std::atomic<int> last_w{0}, last_h{0}, max_w{0}, max_h{0};
+// The widths of the first allocations since the reset, in order.
+constexpr int kKeptWidths = 64;
+std::atomic<int> alloc_widths[kKeptWidths];
+std::atomic<int> alloc_count{0};
 std::atomic<bool> sync_mode{false};
 std::atomic<int64_t> bucket_ns[kBucketCount];
 std::atomic<int64_t> bucket_cpu_ns[kBucketCount];
@@ -98,6 +103,8 @@ void EPOXY_CALLSPEC TracedGetIntegerv(GLenum name, GLint* data) {
 void EPOXY_CALLSPEC TracedTexImage(GLenum target, GLint level, GLint internal, GLsizei w, GLsizei h,
                                    GLint border, GLenum format, GLenum type, const void* data) {
   CallSpan span(kAllocate);
+  const int n = alloc_count.fetch_add(1);
+  if (n < kKeptWidths) alloc_widths[n].store(w);
   last_w.store(w);
   last_h.store(h);
   if (static_cast<int64_t>(w) * h > static_cast<int64_t>(max_w.load()) * max_h.load()) {
@@ -249,6 +256,7 @@ void ResetGLTrace() {
   last_h.store(0);
   max_w.store(0);
   max_h.store(0);
+  alloc_count.store(0);
   for (auto& b : bucket_ns) b.store(0);
   for (auto& b : bucket_cpu_ns) b.store(0);
   window_cpu_ns.store(ProcessCpuNs());
@@ -272,6 +280,13 @@ GLTraceCounts ReadGLTrace() {
   counts.last_alloc_h = last_h.load();
   counts.max_alloc_w = max_w.load();
   counts.max_alloc_h = max_h.load();
+  const int n = std::min(alloc_count.load(), kKeptWidths);
+  for (int i = n - 1; i >= 0; --i) {
+    if (alloc_widths[i].load() > counts.last_alloc_w) {
+      counts.last_wider_alloc_w = alloc_widths[i].load();
+      break;
+    }
+  }
   for (int b = 0; b < kBucketCount; ++b)
     counts.bucket_ms[b] = static_cast<double>(bucket_ns[b].load()) * 1e-6;
   for (int b = 0; b < kBucketCount; ++b)

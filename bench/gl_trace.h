@@ -28,6 +28,9 @@ struct GLTraceCounts {
   int last_alloc_w = 0;  // size of the last texture storage allocated (glTexImage2D)
   int last_alloc_h = 0;
   int max_alloc_w = 0;  // size of the largest one asked for, whether or not it fitted
+  // Width of the last allocation wider than the last one (a render's output, made last): the
+  // supersampled targets a render kept after any that did not fit; 0 when there were none.
+  int last_wider_alloc_w = 0;
   int max_alloc_h = 0;
   double bucket_ms[kBucketCount] = {};
   double bucket_cpu_ms[kBucketCount] = {};  // sync mode only

@@ -33,7 +33,7 @@ namespace {
 
 struct Options {
   vbench::Frame frame;
-  int warmup = 1;
+  int warmup = 2;
   int reps = 5;
   bool full = false;
   bool profile = false;

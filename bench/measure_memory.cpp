@@ -74,7 +74,7 @@ int RunPeakChild(const std::string& module_path, const std::string& which, const
       ms = MillisecondsSince(start);
     }
     const GLTraceCounts trace = ReadGLTrace();
-    std::fprintf(answer, "%ld %ld %.1f %d %d\n", before, StatusKiB("VmHWM"), ms, trace.last_alloc_w,
+    std::fprintf(answer, "%ld %ld %.1f %d %d\n", before, StatusKiB("VmHWM"), ms, trace.last_wider_alloc_w,
                  trace.max_alloc_w);
     std::fflush(answer);
     return 0;
@@ -110,7 +110,7 @@ PeakMemory MeasurePeakMemory(const std::string& which, const Config& config, con
   result.peak_mib = static_cast<double>(peak) / 1024.0;
   result.render_ms = ms;
   result.factor_asked = Factor(config.aa);
-  result.factor_used = last_w / frame.width;
+  result.factor_used = last_w > 0 ? last_w / frame.width : 1;
   return result;
 }
 
