@@ -10,12 +10,15 @@ int ScaledSize(int n, const PF_RationalScale& s) {
   return static_cast<int>(std::max<long long>(v, 1));
 }
 
+int ScaledOrigin(int origin, const PF_RationalScale& s) {
+  return static_cast<int>(static_cast<long long>(origin) * s.num / s.den);
+}
+
 Image Downsample(const Image& src, const PF_RationalScale& sx, const PF_RationalScale& sy) {
   const int w = ScaledSize(src.width, sx);
   const int h = ScaledSize(src.height, sy);
-  Image out = Image::Make(w, h, src.bpc,
-                          static_cast<int>(static_cast<long long>(src.origin_x) * sx.num / sx.den),
-                          static_cast<int>(static_cast<long long>(src.origin_y) * sy.num / sy.den));
+  Image out =
+      Image::Make(w, h, src.bpc, ScaledOrigin(src.origin_x, sx), ScaledOrigin(src.origin_y, sy));
   for (int y = 0; y < h; ++y) {
     const int y0 = static_cast<int>(static_cast<long long>(y) * src.height / h);
     const int y1 =
@@ -50,16 +53,14 @@ std::shared_ptr<const Image> DraftLayers::Get(const std::shared_ptr<const Image>
     std::lock_guard<std::mutex> lock(mutex_);
     std::erase_if(entries_, [](const Entry& e) { return e.source.expired(); });
     for (const Entry& e : entries_)
-      if (e.picture == source.get() && e.source.lock() == source && SameScale(e.x, x) &&
-          SameScale(e.y, y))
-        return e.scaled;
+      if (e.source.lock() == source && SameScale(e.x, x) && SameScale(e.y, y)) return e.scaled;
   }
   // Filtered outside the lock, so render threads wait on each other only for the look-up; two
   // that miss at once both filter, and the second keeps its own copy for its render.
   auto scaled = std::make_shared<const Image>(Downsample(*source, x, y));
   std::lock_guard<std::mutex> lock(mutex_);
   if (entries_.size() >= kMaxEntries) entries_.erase(entries_.begin());
-  entries_.push_back({source, source.get(), x, y, scaled});
+  entries_.push_back({source, x, y, scaled});
   return scaled;
 }
 

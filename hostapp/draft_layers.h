@@ -14,6 +14,8 @@ namespace vhost {
 
 // Integer ceiling of n × num / den, at least 1 for a non-empty n: a layer's size at a factor.
 int ScaledSize(int n, const PF_RationalScale& s);
+// A layer's origin at a factor, rounded toward zero.
+int ScaledOrigin(int origin, const PF_RationalScale& s);
 
 // Box-filters `src` down by the factors: each output pixel averages the source pixels it covers.
 Image Downsample(const Image& src, const PF_RationalScale& x, const PF_RationalScale& y);
@@ -28,7 +30,6 @@ class DraftLayers {
  private:
   struct Entry {
     std::weak_ptr<const Image> source;  // expires with the picture, which a new one can't match
-    const Image* picture = nullptr;     // what `source` pointed to
     PF_RationalScale x{1, 1}, y{1, 1};
     std::shared_ptr<const Image> scaled;
   };

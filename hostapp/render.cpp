@@ -29,10 +29,6 @@ const Image* LayerAt(const RenderJob& job, PF_ParamIndex index, A_long time, A_u
   return held->get();
 }
 
-int ScaledOrigin(int origin, const PF_RationalScale& s) {
-  return static_cast<int>(static_cast<long long>(origin) * s.num / s.den);
-}
-
 PF_LRect Intersection(const PF_LRect& a, const PF_LRect& b) {
   PF_LRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
              std::min(a.bottom, b.bottom)};
