@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
                              vbench::ProfileConfig(effect, floor, config, opt.frame, opt.reps));
       return 0;
     }
-#ifdef VARNEX_BENCH_HAVE_CLI
+#ifdef VARNEX_BENCH_HAVE_PIPELINE
     if (opt.encodings) {
       vbench::PrintEncodings(out, vbench::MeasureEncodings(effect, opt.frame, opt.out_dir, true));
       return 0;
@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
       report.memory_needed_mib = (2.0 * f * f * small + small) / (1024.0 * 1024.0);
       report.have_memory = true;
     }
-#ifdef VARNEX_BENCH_HAVE_CLI
+#ifdef VARNEX_BENCH_HAVE_PIPELINE
     if (opt.sequence) {
       vbench::PipelineOptions pipeline{opt.varnex, opt.varnex_before, opt.module, opt.out_dir};
       report.pipeline = vbench::MeasurePipeline(pipeline, effect, opt.frame,

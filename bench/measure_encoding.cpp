@@ -1,12 +1,12 @@
 // What writing one rendered frame costs, per format and compression: the encoder's share of a
 // sequence, apart from the render. Files are written the way varnex writes them
-// (vcli::WriteHostImage, temporary name and rename included).
+// (vmedia::WriteHostImage, temporary name and rename included).
 #include <filesystem>
 
 #include "bench/measure.h"
 #include "bench/synthetic.h"
 #include "bench/timing.h"
-#include "cli/image_io.h"
+#include "media/image_io.h"
 
 namespace vbench {
 
@@ -41,10 +41,10 @@ EncodingResult MeasureEncoding(const vhost::Image& frame, const std::string& dir
   namespace fs = std::filesystem;
   const std::string path = (fs::path(dir) / ("encode." + setting.format)).string();
   try {
-    const vcli::OutputFormat format = vcli::OutputFormatFor(path);
-    vcli::ImageLayout layout;
+    const vmedia::OutputFormat format = vmedia::OutputFormatFor(path);
+    vmedia::ImageLayout layout;
     // What varnex writes from 8-bit footage: the same 8 bits in PNG, half floats in EXR.
-    layout.type = vcli::NearestSampleType(format, vcli::SampleType::kUInt8);
+    layout.type = vmedia::NearestSampleType(format, vmedia::SampleType::kUInt8);
     layout.compression = setting.compression;
     if (!setting.png_strategy.empty())
       layout.attributes.attribute("compression", setting.png_strategy);
@@ -55,7 +55,7 @@ EncodingResult MeasureEncoding(const vhost::Image& frame, const std::string& dir
     for (int i = 0; i < reps; ++i) {
       const Clock::time_point start = Clock::now();
       const double cpu_start = ProcessCpuMs();
-      vcli::WriteHostImage(path, frame, format, layout);
+      vmedia::WriteHostImage(path, frame, format, layout);
       ms.push_back(MillisecondsSince(start));
       cpu_ms.push_back(ProcessCpuMs() - cpu_start);
     }

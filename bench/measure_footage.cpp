@@ -6,8 +6,8 @@
 
 #include "bench/measure.h"
 #include "bench/synthetic.h"
-#include "hostapp/footage/movie.h"
-#include "hostapp/footage/movie_writer.h"
+#include "media/movie.h"
+#include "media/movie_writer.h"
 
 namespace vbench {
 
@@ -47,13 +47,13 @@ int CountFiles(const std::filesystem::path& dir) {
 bool WriteFootage(const std::filesystem::path& dir, const Frame& frame, std::string* error) {
   const vhost::Image input = MakeInputLayer(frame.width, frame.height, 8);
   const vhost::Image map = MakeMapLayer(frame.width, frame.height, 8);
-  vfoot::MovieWriterOptions options;
+  vmedia::MovieWriterOptions options;
   options.fps = {24, 1};
   options.width = frame.width;
   options.height = frame.height;
-  vfoot::SetMovieLibraryLogging(false);
+  vmedia::SetMovieLibraryLogging(false);
   try {
-    vfoot::MovieWriter movie((dir / "in.mp4").string(), options);
+    vmedia::MovieWriter movie((dir / "in.mp4").string(), options);
     for (int k = 0; k < kFootageFrames; ++k) {
       const vhost::Image picture = Moved(input, 16 * k, 0);
       movie.Write(picture);

@@ -9,10 +9,10 @@
 #include "bench/measure.h"
 #include "bench/synthetic.h"
 #include "bench/timing.h"
-#include "cli/args.h"
-#include "cli/image_io.h"
-#include "cli/render_command.h"
-#include "cli/sequence.h"
+#include "media/image_io.h"
+#include "pipeline/options.h"
+#include "pipeline/render.h"
+#include "pipeline/sequence.h"
 
 namespace vbench {
 
@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 constexpr int kFrames = 24;
 
 // Takes every frame and keeps none: what the render costs without an encoder.
-class NullSink : public vcli::FrameSink {
+class NullSink : public vpipe::FrameSink {
  public:
   void Take(int, const vhost::Image&) override {}
 };
@@ -86,24 +86,30 @@ Rate CommandRate(const std::string& varnex, const fs::path& dir, const std::stri
   return {kFrames / (ms / 1000.0), cpu_ms / kFrames};
 }
 
-// The same render in this process through the command's own code, from loading the module to
+// The same render in this process through the render library, from loading the module to
 // the last frame, every frame dropped.
 Rate RenderAloneRate(const std::string& module, const fs::path& dir, const std::string& aa,
                      int threads) {
-  std::vector<std::string> words = {"varnex", "render"};
-  for (const std::string& option : RenderOptions(dir, aa, threads)) words.push_back(option);
-  words.push_back("-o");
-  words.push_back((dir / "never.####.png").string());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  vcli::CommandLine command;
-  if (vcli::ParseCommandLine(static_cast<int>(words.size()), argv.data(), &command) >= 0) return {};
+  // The same options as the command's, through the library's option table.
+  vpipe::RenderRequest request;
+  const std::vector<std::string> options = RenderOptions(dir, aa, threads);
+  vpipe::SetOption(&request, "input", options[0]);
+  for (size_t i = 1; i + 1 < options.size(); ++i) {
+    if (options[i] == "-q") continue;
+    const std::string name = options[i] == "-m"   ? "map"
+                             : options[i] == "-f" ? "frames"
+                             : options[i] == "-j" ? "threads"
+                                                  : "set";
+    vpipe::SetOption(&request, name, options[++i]);
+  }
+  vpipe::SetOption(&request, "quiet", "true");
+  vpipe::SetOption(&request, "output", (dir / "never.####.png").string());
   NullSink sink;
   const Clock::time_point start = Clock::now();
   const double cpu_start = ProcessCpuMs();
   try {
-    if (vcli::RunRender(module, command.render, &sink) != 0) return {};
+    vpipe::RenderObserver quiet;
+    if (!vpipe::Render(module, request, quiet, &sink).all_done()) return {};
   } catch (const std::exception&) {
     return {};
   }
@@ -114,12 +120,12 @@ Rate RenderAloneRate(const std::string& module, const fs::path& dir, const std::
 // compression, through as many writer threads as a sequence gets.
 Rate EncodeAloneRate(const vhost::Image& frame, const fs::path& dir, const std::string& format) {
   const std::string path = (dir / ("encoded." + format)).string();
-  const vcli::OutputFormat output = vcli::OutputFormatFor(path);
-  vcli::ImageLayout layout;
-  layout.type = vcli::NearestSampleType(output, vcli::SampleType::kUInt8);
+  const vmedia::OutputFormat output = vmedia::OutputFormatFor(path);
+  vmedia::ImageLayout layout;
+  layout.type = vmedia::NearestSampleType(output, vmedia::SampleType::kUInt8);
   const Clock::time_point start = Clock::now();
   const double cpu_start = ProcessCpuMs();
-  for (int i = 0; i < kFrames; ++i) vcli::WriteHostImage(path, frame, output, layout);
+  for (int i = 0; i < kFrames; ++i) vmedia::WriteHostImage(path, frame, output, layout);
   const double ms = MillisecondsSince(start);
   const double cpu_ms = ProcessCpuMs() - cpu_start;
   fs::remove(path);
@@ -148,16 +154,16 @@ PipelineResult MeasurePipeline(const PipelineOptions& options, EffectRunner& eff
   const vhost::Image rendered = RenderEncodingFrame(effect, frame);
   try {
     const std::string first = (dir / "in.0001.png").string();
-    const vcli::OutputFormat png = vcli::OutputFormatFor(first);
-    vcli::WriteHostImage(first, MakeGrainyInputLayer(frame.width, frame.height, 8), png,
-                         vcli::PlainLayout(png, 8));
+    const vmedia::OutputFormat png = vmedia::OutputFormatFor(first);
+    vmedia::WriteHostImage(first, MakeGrainyInputLayer(frame.width, frame.height, 8), png,
+                           vmedia::PlainLayout(png, 8));
     for (int k = 2; k <= kFrames; ++k) {
       char name[32];
       std::snprintf(name, sizeof name, "in.%04d.png", k);
       fs::copy_file(first, dir / name, fs::copy_options::overwrite_existing);
     }
-    vcli::WriteHostImage((dir / "map.png").string(), MakeMapLayer(frame.width, frame.height, 8),
-                         png, vcli::PlainLayout(png, 8));
+    vmedia::WriteHostImage((dir / "map.png").string(), MakeMapLayer(frame.width, frame.height, 8),
+                           png, vmedia::PlainLayout(png, 8));
   } catch (const std::exception& e) {
     r.skipped = std::string("could not write the sequence's footage: ") + e.what();
     return r;

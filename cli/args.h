@@ -1,53 +1,30 @@
-// The command line: which command to run and the raw text of its options. Values are checked
-// where they are merged with a project (render_settings.h), so that a value has one set of rules
-// whichever source it came from.
+// The command line: which command to run and its options. The render's options are the option
+// table's (pipeline/options.h), checked by the table whichever source gives them.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "pipeline/request.h"
+#include "preview/preview_command.h"
 
 namespace vcli {
 
 enum class CommandKind { kRender, kControls, kAbout, kGpu, kColorspaces, kSubmit, kPreview };
 
+// The render options as given, by the option table's names (pipeline/options.h), in the table's
+// order; --set keeps the command line's.
 struct RenderArgs {
-  std::optional<std::string> input;
-  std::optional<std::string> output;
-  std::optional<std::string> map;
-  std::optional<std::string> map_offset;  // "X,Y"
-  std::optional<std::string> input_start;
-  std::optional<std::string> map_start;
-  std::optional<std::string> input_outside;  // hold, loop or transparent
-  std::optional<std::string> map_outside;
-  std::optional<std::string> missing;  // refuse or hold
-  std::optional<std::string> codec;
-  std::optional<std::string> crf;
-  std::optional<std::string> bitrate;
-  std::optional<std::string> out_type;
-  std::optional<std::string> compression;
-  std::optional<std::string> quality;
-  std::vector<std::string> sets;  // "NAME=VALUE", in command-line order
   std::optional<std::string> project;
-  std::optional<std::string> depth;
-  std::optional<std::string> downsample;
-  std::optional<std::string> frames;  // "A-B" or "A"
-  std::optional<std::string> fps;
-  std::optional<std::string> threads;
-  std::optional<std::string> colorspace_in;
-  std::optional<std::string> colorspace_out;
-  std::optional<std::string> working_space;
-  std::optional<std::string> map_colorspace;
-  std::optional<std::string> ocio_config;
-  bool quiet = false;
-  bool verbose = false;
-  bool no_overwrite = false;
-  bool skip_existing = false;
-  bool continue_on_error = false;
-  bool dry_run = false;
-  std::optional<std::string> report;
-  std::optional<std::string> save_project;
+  std::vector<std::pair<std::string, std::string>> options;  // name, text ("true" for a flag)
+  bool Has(const std::string& name) const;
 };
+
+// The request: the project's, if one is given, with every option of the command line over it.
+// Throws InputError naming the option or project key at fault.
+vpipe::RenderRequest RequestOf(const RenderArgs& args);
 
 // One render option as `varnex submit` was given it, passed on to each task's `varnex render`.
 struct PassedOption {
@@ -84,6 +61,9 @@ struct CommandLine {
   SubmitArgs submit;
   PreviewArgs preview;  // preview's own; its render options are in `render`
 };
+
+// Where the preview serves: the port and address given, the project. Throws InputError.
+vpreview::ServeOptions ServeOptionsOf(const CommandLine& command);
 
 // Parses the arguments into `out`. Returns -1 when a command should run; otherwise the exit status,
 // after printing help or the version (0) or a one-line error (kExitBadInput).

@@ -3,13 +3,18 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "cli/errors.h"
-#include "cli/format.h"
-#include "cli/host_session.h"
+#include "cli/exit_status.h"
 #include "hostapp/control_kinds.h"
-#include "hostapp/footage/colour.h"
+#include "hostapp/text.h"
+#include "media/colour.h"
+#include "pipeline/errors.h"
+#include "pipeline/host_session.h"
 
 namespace vcli {
+
+using namespace vpipe;  // a front end of the pipeline
+
+using vhost::FormatNumber;
 
 namespace {
 
@@ -141,9 +146,9 @@ int RunGpu(const std::string& plugin) {
 
 int RunColorspaces(const std::optional<std::string>& ocio_config) {
   try {
-    const vfoot::ColourConfig config(ocio_config.value_or(""), "--ocio-config");
+    const vmedia::ColourConfig config(ocio_config.value_or(""), "--ocio-config");
     for (const std::string& space : config.Spaces()) std::printf("%s\n", space.c_str());
-  } catch (const vfoot::FootageError& e) {
+  } catch (const vmedia::FootageError& e) {
     throw InputError(e.what());
   }
   return kExitOk;

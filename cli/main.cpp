@@ -4,26 +4,29 @@
 #include <exception>
 
 #include "cli/args.h"
-#include "cli/errors.h"
-#include "cli/host_session.h"
+#include "cli/exit_status.h"
 #include "cli/info_commands.h"
-#include "cli/preview/preview_command.h"
 #include "cli/render_command.h"
 #include "cli/submit.h"
 #include "hostapp/frame_memory.h"
+#include "pipeline/errors.h"
+#include "pipeline/host_session.h"
+#include "preview/preview_command.h"
 
 int main(int argc, char** argv) {
   using namespace vcli;
+  using vpipe::InputError;
+  using vpipe::RenderError;
   vhost::KeepFreedFrameMemory();
   CommandLine command;
   if (int status = ParseCommandLine(argc, argv, &command); status >= 0) return status;
   try {
     // The one command that needs no plug-in.
     if (command.kind == CommandKind::kColorspaces) return RunColorspaces(command.ocio_config);
-    const std::string plugin = FindPlugin(command.plugin);
+    const std::string plugin = vpipe::FindPlugin(command.plugin);
     switch (command.kind) {
       case CommandKind::kRender:
-        return RunRender(plugin, command.render);
+        return RunRender(plugin, RequestOf(command.render));
       case CommandKind::kControls:
         return RunControls(plugin, command.json);
       case CommandKind::kAbout:
@@ -33,7 +36,8 @@ int main(int argc, char** argv) {
       case CommandKind::kSubmit:
         return RunSubmit(command);
       case CommandKind::kPreview:
-        return RunPreview(plugin, command.render, command.preview);
+        vpreview::RunPreview(plugin, RequestOf(command.render), ServeOptionsOf(command));
+        return kExitOk;
       case CommandKind::kColorspaces:
         break;  // run above
     }

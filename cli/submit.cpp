@@ -15,17 +15,21 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "cli/errors.h"
-#include "cli/frame_list.h"
-#include "cli/layers.h"
-#include "cli/limits.h"
-#include "cli/render_report.h"
-#include "cli/render_settings.h"
+#include "cli/exit_status.h"
 #include "hostapp/text.h"
+#include "pipeline/errors.h"
+#include "pipeline/frame_list.h"
+#include "pipeline/layers.h"
+#include "pipeline/limits.h"
+#include "pipeline/options.h"
+#include "pipeline/plan.h"
+#include "pipeline/render_report.h"
 
 extern char** environ;
 
 namespace vcli {
+
+using namespace vpipe;  // a front end of the pipeline
 
 namespace fs = std::filesystem;
 
@@ -295,7 +299,7 @@ int RunSubmit(const CommandLine& command) {
   const int chunk = ChunkOption(submit.chunk.value_or(""));
   // The footage decides the frames the user left out, as it does for varnex render; opening it
   // here also refuses bad footage once, before a task per chunk fails on it.
-  RenderSettings settings = ResolveRenderSettings(command.render);
+  RenderSettings settings = ResolveRenderSettings(RequestOf(command.render));
   if (settings.movie_output)
     throw InputError("output " + vhost::Quoted(settings.output) +
                      ": a movie holds every frame in one file, which tasks rendering frames "
@@ -323,9 +327,8 @@ int RunSubmit(const CommandLine& command) {
   job.directives.insert(job.directives.end(), submit.sbatch_args.begin(), submit.sbatch_args.end());
   const std::string script = BatchScript(job);
   // As varnex render does, also with --dry-run: the render as a whole, every chunk's frames.
-  if (settings.save_project)
-    WriteJsonFile(*settings.save_project, ProjectJson(settings, layers.bpc));
-  if (command.render.dry_run) {
+  if (settings.save_project) WriteJsonFile(*settings.save_project, ProjectOf(settings));
+  if (settings.dry_run) {
     std::fputs(script.c_str(), stdout);
     return kExitOk;
   }

@@ -1,7 +1,7 @@
 # Writes OUTPUT, a C++ file holding the bytes of each of FILES as vcli::kPageAssets (see
-# cli/preview/page_assets.h). Run as a script: cmake -DOUTPUT=... -DFILES=a;b -P EmbedFiles.cmake
-set(body "// Generated from cli/preview/page by cmake/EmbedFiles.cmake; do not edit.\n")
-string(APPEND body "#include \"cli/preview/page_assets.h\"\n\nnamespace vcli {\n\nnamespace {\n\n")
+# preview/page_assets.h). Run as a script: cmake -DOUTPUT=... -DFILES=a;b -P EmbedFiles.cmake
+set(body "// Generated from preview/page by cmake/EmbedFiles.cmake; do not edit.\n")
+string(APPEND body "#include \"preview/page_assets.h\"\n\nnamespace vpreview {\n\nnamespace {\n\n")
 set(table "")
 set(count 0)
 foreach(file ${FILES})
@@ -15,7 +15,7 @@ foreach(file ${FILES})
   math(EXPR count "${count} + 1")
 endforeach()
 string(APPEND body "\n}  // namespace\n\nextern const PageAsset kPageAssets[] = {\n${table}};\n")
-string(APPEND body "extern const size_t kPageAssetCount = ${count};\n\n}  // namespace vcli\n")
+string(APPEND body "extern const size_t kPageAssetCount = ${count};\n\n}  // namespace vpreview\n")
 file(WRITE ${OUTPUT}.tmp "${body}")
 file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)
 file(REMOVE ${OUTPUT}.tmp)

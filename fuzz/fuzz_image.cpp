@@ -11,10 +11,11 @@
 #include <cstring>
 #include <string>
 
-#include "cli/errors.h"
-#include "cli/image_io.h"
-#include "cli/limits.h"
 #include "fuzz/fuzz_support.h"
+#include "media/image_io.h"
+#include "pipeline/errors.h"
+#include "pipeline/host_session.h"
+#include "pipeline/limits.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ bool Finite(const vhost::Image& img) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  vcli::Session& session = fuzz::TheSession();
+  vpipe::Session& session = fuzz::TheSession();
   const std::string path =
       fuzz::WriteScratch(std::string("image.") + ExtensionFor(data, size), data, size);
   {
@@ -62,14 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return 0;
   }
 
-  vcli::RgbaImage image;
+  vmedia::RgbaImage image;
   try {
-    image = vcli::ReadImage(path, "input image");
-  } catch (const vcli::InputError&) {
+    image = vmedia::ReadImage(path, "input image");
+  } catch (const vpipe::InputError&) {
     return 0;
   }
-  if (image.width <= 0 || image.height <= 0 || image.width > vcli::kMaxImageSide ||
-      image.height > vcli::kMaxImageSide ||
+  if (image.width <= 0 || image.height <= 0 || image.width > vpipe::kMaxImageSide ||
+      image.height > vpipe::kMaxImageSide ||
       image.pixels.size() != static_cast<size_t>(image.width) * image.height * 4)
     std::abort();
   if (static_cast<long long>(image.width) * image.height > kLargestRendered) return 0;
@@ -78,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (float v : image.pixels) finite = finite && std::isfinite(v);
   // One depth per input, picked by the data, keeps the search quick; both get their share.
   for (int bpc : {size % 2 ? 8 : 32}) {
-    const vhost::Image input = vcli::ToHostImage(image, bpc);
+    const vhost::Image input = vmedia::ToHostImage(image, bpc);
     vhost::RenderJob job;
     job.bpc = bpc;
     job.input = &input;
@@ -87,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r.err != PF_Err_NONE || r.output.width != image.width) std::abort();
     if (finite && !Finite(r.output)) std::abort();
     // The round trip back to the command's picture must hold as well.
-    const vcli::RgbaImage back = vcli::FromHostImage(r.output);
+    const vmedia::RgbaImage back = vmedia::FromHostImage(r.output);
     if (back.width != image.width || back.height != image.height) std::abort();
   }
   return 0;

@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/control_values.h"
-#include "cli/errors.h"
-#include "cli/render_settings.h"
 #include "fuzz/fuzz_support.h"
+#include "pipeline/control_values.h"
+#include "pipeline/errors.h"
+#include "pipeline/options.h"
+#include "pipeline/plan.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ struct Saved {
   std::vector<vhost::Keyframe> keys;
 };
 
-void CheckControls(const vcli::Session& session, const vhost::ControlStore& store) {
-  for (const vcli::ControlInfo& info : session.controls) {
+void CheckControls(const vpipe::Session& session, const vhost::ControlStore& store) {
+  for (const vpipe::ControlInfo& info : session.controls) {
     const vhost::Control& c = store.at(info.index);
     std::vector<double> values = {c.value, c.value2};
     for (const vhost::Keyframe& k : c.keys) {
@@ -45,24 +46,19 @@ void CheckControls(const vcli::Session& session, const vhost::ControlStore& stor
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  vcli::Session& session = fuzz::TheSession();
+  vpipe::Session& session = fuzz::TheSession();
   vhost::ControlStore& store = session.host->controls();
 
   const std::string text(reinterpret_cast<const char*>(data), size);
   const size_t zero = text.find('\0');
   const std::string project = text.substr(0, zero);
-  vcli::RenderArgs args;
-  args.input = std::string(fuzz::ScratchDir()) + "/in.png";
-  args.output = std::string(fuzz::ScratchDir()) + "/out.png";
-  if (!project.empty()) {
-    args.project = fuzz::WriteScratch("project.json", data, project.size());
-  }
+  std::vector<std::string> sets;
   if (zero != std::string::npos) {
     size_t start = zero + 1;
     while (start <= text.size()) {
       size_t end = text.find('\n', start);
       if (end == std::string::npos) end = text.size();
-      args.sets.push_back(text.substr(start, end - start));
+      sets.push_back(text.substr(start, end - start));
       start = end + 1;
     }
   }
@@ -71,10 +67,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < store.size(); ++i)
     saved.push_back({store.at(i).value, store.at(i).value2, store.at(i).keys});
   try {
-    const vcli::RenderSettings settings = vcli::ResolveRenderSettings(args);
-    vcli::ApplyControlSettings(session.controls, settings.controls, settings.fps, &store);
+    // As the command builds it: the project, then INPUT, -o and every --set over it.
+    vpipe::RenderRequest request;
+    if (!project.empty())
+      request = vpipe::LoadProject(fuzz::WriteScratch("project.json", data, project.size()));
+    vpipe::SetOption(&request, "input", std::string(fuzz::ScratchDir()) + "/in.png");
+    vpipe::SetOption(&request, "output", std::string(fuzz::ScratchDir()) + "/out.png");
+    for (const std::string& set : sets) vpipe::SetOption(&request, "set", set);
+    const vpipe::RenderSettings settings = vpipe::ResolveRenderSettings(request);
+    vpipe::ApplyControlSettings(session.controls, settings.controls, settings.fps, &store);
     CheckControls(session, store);
-  } catch (const vcli::InputError&) {
+  } catch (const vpipe::InputError&) {
   }
   for (int i = 0; i < store.size(); ++i) {
     store.at(i).value = saved[i].value;

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "cli/host_session.h"
+#include "pipeline/host_session.h"
 
 namespace fuzz {
 
@@ -38,11 +38,11 @@ inline std::string WriteScratch(const std::string& name, const uint8_t* data, si
 }
 
 // The plug-in with global setup run and its controls declared; its GL diagnostics are dropped.
-inline vcli::Session& TheSession() {
-  static vcli::Session session = [] {
+inline vpipe::Session& TheSession() {
+  static vpipe::Session session = [] {
     std::fflush(stdout);
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-    return vcli::StartSession(VARNEX_MODULE);
+    return vpipe::StartSession(VARNEX_MODULE);
   }();
   return session;
 }

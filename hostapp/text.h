@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace vhost {
 
-// ASCII letters in lower case; other bytes (UTF-8 included) unchanged.
 // How many single-character edits turn one name into another, for suggesting the nearest names.
 inline size_t EditDistance(const std::string& a, const std::string& b) {
   std::vector<size_t> row(b.size() + 1);
@@ -26,6 +28,7 @@ inline size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
+// ASCII letters in lower case; other bytes (UTF-8 included) unchanged.
 inline std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -42,6 +45,32 @@ inline std::string Trim(const std::string& s) {
 // In double quotes, as messages echo a name or value.
 inline std::string Quoted(const std::string& s) {
   return "\"" + s + "\"";
+}
+
+// A whole number written in full, sign and digits only ("12", "-3"); false for anything else,
+// an empty text or one out of int's range.
+inline bool ParseWholeNumber(const std::string& text, int* value) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  auto [ptr, ec] = std::from_chars(begin, end, *value);
+  return ec == std::errc() && ptr == end && begin != end;
+}
+
+// The first line of a library's message, for our one-line errors; "unknown error" when empty.
+inline std::string FirstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  return line.empty() ? "unknown error" : line;
+}
+
+// Numbers in messages, listings and saved text: whole numbers without exponent or decimals,
+// others with up to nine significant digits.
+inline std::string FormatNumber(double v) {
+  char text[40];
+  if (std::floor(v) == v && std::fabs(v) < 1e15)
+    std::snprintf(text, sizeof text, "%.0f", v);
+  else
+    std::snprintf(text, sizeof text, "%.9g", v);
+  return text;
 }
 
 }  // namespace vhost

@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "cli/param_names.h"
-#include "cli_support.h"
+#include "pipeline/param_names.h"
+#include "support/cli_support.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ TEST(CliInfo, ControlsJsonListsEveryDeclaredControl) {
   for (size_t i = 0; i < list.size(); ++i) {
     const auto& c = list[i];
     EXPECT_EQ(c["index"], static_cast<int>(i) + 1);
-    EXPECT_EQ(c["identifier"], std::string(vcli::kParamNames[i + 1]));
+    EXPECT_EQ(c["identifier"], std::string(vpipe::kParamNames[i + 1]));
     EXPECT_TRUE(ids.insert(c["id"].get<int>()).second) << "duplicate id " << c["id"];
   }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli_support.h"
+#include "support/cli_support.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/errors.h"
-#include "cli/frame_pattern.h"
-#include "cli/param_names.h"
-#include "cli_support.h"
+#include "media/frame_pattern.h"
+#include "pipeline/errors.h"
+#include "pipeline/param_names.h"
+#include "support/cli_support.h"
 
 namespace {
 
@@ -25,28 +25,29 @@ TEST(CliNames, IdentifierTableMatchesTheEffectsIndexList) {
     if (it->str() != "PARAM_NUM_PARAMS") names.push_back(it->str());
   }
   ASSERT_EQ(names.size(), 70u);
-  ASSERT_EQ(vcli::kParamNames.size(), 70u);
-  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(vcli::kParamNames[i], names[i]) << i;
+  ASSERT_EQ(vpipe::kParamNames.size(), 70u);
+  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(vpipe::kParamNames[i], names[i]) << i;
 }
 
 TEST(CliFramePattern, HashesAndPrintfGiveZeroPaddedNumbers) {
-  auto hashes = vcli::ParseFramePattern("out/f####.png");
+  auto hashes = vmedia::ParseFramePattern("out/f####.png", "output");
   ASSERT_TRUE(hashes);
-  EXPECT_EQ(vcli::ExpandFramePattern(*hashes, 7), "out/f0007.png");
-  EXPECT_EQ(vcli::ExpandFramePattern(*hashes, 123456), "out/f123456.png");
-  auto printf_style = vcli::ParseFramePattern("f.%05d.exr");
+  EXPECT_EQ(vmedia::ExpandFramePattern(*hashes, 7), "out/f0007.png");
+  EXPECT_EQ(vmedia::ExpandFramePattern(*hashes, 123456), "out/f123456.png");
+  auto printf_style = vmedia::ParseFramePattern("f.%05d.exr", "output");
   ASSERT_TRUE(printf_style);
-  EXPECT_EQ(vcli::ExpandFramePattern(*printf_style, 42), "f.00042.exr");
-  auto plain = vcli::ParseFramePattern("f_%d.png");
+  EXPECT_EQ(vmedia::ExpandFramePattern(*printf_style, 42), "f.00042.exr");
+  auto plain = vmedia::ParseFramePattern("f_%d.png", "output");
   ASSERT_TRUE(plain);
-  EXPECT_EQ(vcli::ExpandFramePattern(*plain, 42), "f_42.png");
+  EXPECT_EQ(vmedia::ExpandFramePattern(*plain, 42), "f_42.png");
 }
 
 TEST(CliFramePattern, NamesWithoutOneClearPlaceholder) {
-  EXPECT_FALSE(vcli::ParseFramePattern("out/still.png"));
-  EXPECT_FALSE(vcli::ParseFramePattern("100%.png"));  // a percent sign alone is no placeholder
-  EXPECT_THROW(vcli::ParseFramePattern("f##_%04d.png"), vcli::InputError);
-  EXPECT_THROW(vcli::ParseFramePattern("shot_##/f.png"), vcli::InputError);
+  EXPECT_FALSE(vmedia::ParseFramePattern("out/still.png", "output"));
+  EXPECT_FALSE(
+      vmedia::ParseFramePattern("100%.png", "output"));  // a percent sign alone is no placeholder
+  EXPECT_THROW(vmedia::ParseFramePattern("f##_%04d.png", "output"), vpipe::InputError);
+  EXPECT_THROW(vmedia::ParseFramePattern("shot_##/f.png", "output"), vpipe::InputError);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli_support.h"
+#include "support/cli_support.h"
 
 namespace {
 

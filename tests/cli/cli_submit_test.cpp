@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/frame_list.h"
 #include "cli/submit.h"
-#include "cli_support.h"
+#include "pipeline/frame_list.h"
+#include "support/cli_support.h"
 #include "support/scoped_env.h"
 
 namespace {
@@ -87,14 +87,14 @@ TEST(CliSubmit, ChunksCoverTheFramesOnceInOrder) {
     EXPECT_EQ(task.argv[0], "render");
     EXPECT_EQ(task.argv[1], "-f");
     EXPECT_EQ(task.argv[3], "--skip-existing");
-    const std::vector<int> chunk = vcli::ParseFrameList(task.argv[2], "chunk");
+    const std::vector<int> chunk = vpipe::ParseFrameList(task.argv[2], "chunk");
     EXPECT_LE(chunk.size(), 3u);
     covered.insert(covered.end(), chunk.begin(), chunk.end());
     // The user's own -f is not passed on beside the chunk's.
     for (size_t i = 4; i < task.argv.size(); ++i)
       EXPECT_EQ(task.argv[i].rfind("--frames", 0), std::string::npos) << task.argv[i];
   }
-  EXPECT_EQ(covered, vcli::ParseFrameList(frames, "-f"));
+  EXPECT_EQ(covered, vpipe::ParseFrameList(frames, "-f"));
   EXPECT_EQ(tasks, 6u);  // 16 frames
   EXPECT_NE(run.out.find("\n#SBATCH --array=0-5\n"), std::string::npos) << run.out;
   EXPECT_EQ(RunTask(run.out, "", dir).status, 2);

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "cli_support.h"
+#include "support/cli_support.h"
 
 namespace {
 

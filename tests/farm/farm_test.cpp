@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/cli_support.h"
 #include "slurm_cluster.h"
+#include "support/cli_support.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <mutex>
 #include <vector>
 
-#include "cli/preview/render_worker.h"
 #include "hostapp/undo.h"
+#include "preview/render_worker.h"
 
 namespace {
 
-using vcli::PreviewPicture;
-using vcli::PreviewRequest;
-using vcli::RenderWorker;
+using vpreview::PreviewPicture;
+using vpreview::PreviewRequest;
+using vpreview::RenderWorker;
 
 // A render that waits, for each request, until the test lets it finish.
 class HeldRenders {

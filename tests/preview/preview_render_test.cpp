@@ -209,3 +209,55 @@ TEST_F(PreviewOutputTest, RenderWritesTheProjectsOutputWithProgress) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a file stores: its sample type and its pixels as stored.
+std::pair<OIIO::TypeDesc, std::vector<unsigned char>> Stored(const std::string& path) {
+  OIIO::ImageBuf buf(path);
+  if (!buf.read(0, 0, true)) {
+    ADD_FAILURE() << "cannot read " << path << ": " << buf.geterror();
+    return {};
+  }
+  std::vector<unsigned char> bytes(buf.spec().image_bytes());
+  buf.get_pixels(buf.roi(), buf.spec().format, bytes.data());
+  return {buf.spec().format, bytes};
+}
+
+// A session started with options that change what is rendered and written keeps them: Save
+// writes them into the project, and Render writes what `varnex render` with them writes.
+class PreviewOptionsTest : public PreviewRenderTest {
+ protected:
+  void SetUp() override {
+    Start({"--downsample", "2", "--missing", "hold", "--out-type", "uint16", "-o", "rendered.png"});
+  }
+};
+
+TEST_F(PreviewOptionsTest, SaveAndRenderKeepTheSessionsOptions) {
+  EventReader events(server());
+  ASSERT_EQ(Set("Rotate", 10).status, 200);
+  ASSERT_EQ(server().Post("/api/save", {{"path", "shot.json"}}).status, 200);
+  const json project = json::parse(testsupport::ReadFile(dir_ / "shot.json"));
+  EXPECT_EQ(project["downsample"], 2);
+  EXPECT_EQ(project["missing"], "hold");
+  EXPECT_EQ(project["out_type"], "uint16");
+
+  ASSERT_EQ(server().Post("/api/render", json::object()).status, 200);
+  const std::optional<Event> done =
+      events.WaitFor([](const Event& e) { return e.name == "rendered"; });
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->data["ok"], true) << done->data.dump();
+
+  testsupport::ChildRun run = Render({"render", Example("input.png"), "--map", Example("map.png"),
+                                      "--set", "Rotate=10", "--downsample", "2", "--missing",
+                                      "hold", "--out-type", "uint16", "-o", "expected.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  run = Render({"render", "-p", "shot.json", "-o", "from-project.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto expected = Stored((dir_ / "expected.png").string());
+  EXPECT_EQ(expected.first, OIIO::TypeDesc::UINT16);
+  EXPECT_TRUE(Stored((dir_ / "rendered.png").string()) == expected);
+  EXPECT_TRUE(Stored((dir_ / "from-project.png").string()) == expected);
+}
+
+}  // namespace
