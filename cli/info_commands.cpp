@@ -145,12 +145,8 @@ int RunGpu(const std::string& plugin) {
 }
 
 int RunColorspaces(const std::optional<std::string>& ocio_config) {
-  try {
-    const vmedia::ColourConfig config(ocio_config.value_or(""), "--ocio-config");
-    for (const std::string& space : config.Spaces()) std::printf("%s\n", space.c_str());
-  } catch (const vmedia::FootageError& e) {
-    throw InputError(e.what());
-  }
+  const vmedia::ColourConfig config(ocio_config.value_or(""), "--ocio-config");
+  for (const std::string& space : config.Spaces()) std::printf("%s\n", space.c_str());
   return kExitOk;
 }
 

@@ -57,9 +57,7 @@ std::string DirectiveQuoted(const std::string& text) {
 
 int ChunkOption(const std::string& text) {
   int value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || text.empty() || value < 1 || value > kMaxFrameCount)
+  if (!vhost::ParseWholeNumber(text, &value) || value < 1 || value > kMaxFrameCount)
     throw InputError("--chunk \"" + text + "\": expected a whole number of frames from 1 to " +
                      std::to_string(kMaxFrameCount));
   return value;
@@ -308,10 +306,7 @@ int RunSubmit(const CommandLine& command) {
 
   BatchJob job;
   job.chunks = SplitFrames(settings.frames, chunk);
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) throw InputError("cannot find the running executable for the tasks to run");
-  job.varnex = self.string();
+  job.varnex = RunningProgram();
   job.render_args = TaskRenderArgs(submit.render_options);
   if (settings.report) job.report = fs::absolute(*settings.report).lexically_normal().string();
 
@@ -339,6 +334,7 @@ int RunSubmit(const CommandLine& command) {
         "sbatch not found on PATH: submit needs Slurm's commands (--dry-run prints "
         "the script without them)");
   // sbatch does not make the log folder, and a task without one fails before it starts.
+  std::error_code ec;
   fs::create_directories(log_dir, ec);
   if (ec) throw InputError("--log-dir " + vhost::Quoted(log_dir.string()) + ": " + ec.message());
   std::printf("%s\n", Sbatch(sbatch, script).c_str());

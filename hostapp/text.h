@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,9 @@ inline std::string Quoted(const std::string& s) {
 }
 
 // A whole number written in full, sign and digits only ("12", "-3"); false for anything else,
-// an empty text or one out of int's range.
-inline bool ParseWholeNumber(const std::string& text, int* value) {
+// an empty text or one out of the type's range.
+template <typename Int>
+bool ParseWholeNumber(const std::string& text, Int* value) {
   const char* begin = text.data();
   const char* end = begin + text.size();
   auto [ptr, ec] = std::from_chars(begin, end, *value);
@@ -62,14 +64,29 @@ inline std::string FirstLine(const std::string& text) {
   return line.empty() ? "unknown error" : line;
 }
 
-// Numbers in messages, listings and saved text: whole numbers without exponent or decimals,
-// others with up to nine significant digits.
+// Numbers in messages and listings: whole numbers without exponent or decimals, others with up to
+// nine significant digits.
 inline std::string FormatNumber(double v) {
   char text[40];
   if (std::floor(v) == v && std::fabs(v) < 1e15)
     std::snprintf(text, sizeof text, "%.0f", v);
   else
     std::snprintf(text, sizeof text, "%.9g", v);
+  return text;
+}
+
+// The shortest decimal text that reads back as exactly `v`, for values saved as text; whole
+// numbers without an exponent.
+inline std::string ExactNumber(double v) {
+  char text[40];
+  if (std::floor(v) == v && std::fabs(v) < 1e15) {
+    std::snprintf(text, sizeof text, "%.0f", v);
+    return text;
+  }
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, v);
+    if (std::strtod(text, nullptr) == v) break;
+  }
   return text;
 }
 

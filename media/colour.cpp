@@ -157,7 +157,6 @@ std::string ColourConfig::Resolve(const std::string& name, const std::string& wh
 
 ColourConversion ColourConfig::Conversion(const std::string& from, const std::string& to) const {
   ColourConversion conversion;
-  conversion.from_ = from;
   conversion.to_ = to;
   if (from == to) return conversion;
   auto steps = std::make_shared<ColourConversion::Steps>();

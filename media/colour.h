@@ -37,7 +37,6 @@ class ColourConversion {
   ColourConversion() = default;  // the identity
 
   bool identity() const { return steps_ == nullptr; }
-  const std::string& from() const { return from_; }
   const std::string& to() const { return to_; }
 
   // Converts the colour channels of every pixel in place.
@@ -50,7 +49,6 @@ class ColourConversion {
   friend class ColourConfig;
   struct Steps;
   std::shared_ptr<const Steps> steps_;
-  std::string from_;
   std::string to_;
 };
 

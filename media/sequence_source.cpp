@@ -34,7 +34,8 @@ int FrameOfName(const std::string& name, const std::string& prefix, const FrameP
   if (!std::all_of(digits.begin(), digits.end(),
                    [](unsigned char c) { return std::isdigit(c) != 0; }))
     return -1;
-  const int frame = std::stoi(digits);
+  int frame = 0;
+  if (!vhost::ParseWholeNumber(digits, &frame)) return -1;
   FramePattern bare{"", "", pattern.width};
   return ExpandFramePattern(bare, frame) == digits ? frame : -1;
 }
@@ -61,7 +62,7 @@ std::map<int, std::string> MatchingFiles(const FramePattern& pattern, const std:
 class SequenceSource : public Source {
  public:
   SequenceSource(const std::string& path, const FramePattern& pattern, const OpenOptions& options)
-      : path_(path), role_(options.role) {
+      : path_(path), pattern_(pattern), role_(options.role) {
     const std::string what = role_ + " sequence " + vhost::Quoted(path);
     files_ = MatchingFiles(pattern, what);
     range_ = {files_.begin()->first, files_.rbegin()->first};
@@ -101,6 +102,8 @@ class SequenceSource : public Source {
   int depth() const override { return depth_; }
   ColourTag colour_tag() const override { return colour_; }
 
+  std::string FileOf(int n) const override { return ExpandFramePattern(pattern_, n); }
+
   vhost::Image Frame(int n, int bpc) override {
     const auto& [file_frame, file] = *NearestFile(n);
     try {
@@ -133,6 +136,7 @@ class SequenceSource : public Source {
   }
 
   std::string path_;
+  FramePattern pattern_;
   std::string role_;
   std::map<int, std::string> files_;
   FrameRange range_;

@@ -67,6 +67,12 @@ class Source {
   // What the files say of their colour; nothing for movies, whose streams' colour descriptions
   // are not read.
   virtual ColourTag colour_tag() const { return {}; }
+  // The file that holds frame `n`: a sequence's numbered file, whether it exists or not; a still's
+  // or a movie's one file.
+  virtual std::string FileOf(int n) const {
+    (void)n;
+    return path();
+  }
   // Frame n (within range()) as a host buffer at `bpc` (8 or 32) bits per channel. Throws
   // FootageError naming the frame when it cannot be decoded. Not safe to call from two threads
   // at once on one source.

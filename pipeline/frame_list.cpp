@@ -3,20 +3,13 @@
 #include <algorithm>
 #include <charconv>
 
+#include "hostapp/text.h"
 #include "pipeline/errors.h"
 #include "pipeline/limits.h"
 
 namespace vpipe {
 
-namespace {
-
-bool ParseWhole(const std::string& text, long long* value) {
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, *value);
-  return ec == std::errc() && ptr == end && !text.empty();
-}
-
-}  // namespace
+using vhost::ParseWholeNumber;
 
 std::vector<int> ParseFrameList(const std::string& text, const std::string& where) {
   const std::string at = where + " \"" + text + "\": ";
@@ -31,11 +24,11 @@ std::vector<int> ParseFrameList(const std::string& text, const std::string& wher
     long long first = 0, last = 0, step = 1;
     const bool ok =
         dash == std::string::npos
-            ? ParseWhole(part, &first) && (last = first, true)
-            : ParseWhole(part.substr(0, dash), &first) &&
-                  ParseWhole(part.substr(dash + 1, x == std::string::npos ? x : x - dash - 1),
-                             &last) &&
-                  (x == std::string::npos || ParseWhole(part.substr(x + 1), &step));
+            ? ParseWholeNumber(part, &first) && (last = first, true)
+            : ParseWholeNumber(part.substr(0, dash), &first) &&
+                  ParseWholeNumber(part.substr(dash + 1, x == std::string::npos ? x : x - dash - 1),
+                                   &last) &&
+                  (x == std::string::npos || ParseWholeNumber(part.substr(x + 1), &step));
     if (!ok) throw InputError(at + "expected A-B, A-BxSTEP, N or a list of them such as 1,5,10-20");
     if (first < 0 || last > kMaxFrame || first > last)
       throw InputError(at + (part.empty()

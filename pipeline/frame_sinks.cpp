@@ -22,7 +22,7 @@ void InOutputSpace(const RenderSettings& s, const vhost::Image& image, Write wri
     return;
   }
   vhost::Image converted = image;
-  s.output_conversion.Apply(&converted);
+  ToOutputSpace(s, &converted);
   write(converted);
 }
 
@@ -54,19 +54,30 @@ vmedia::MovieWriterOptions WriterOptions(const RenderSettings& s, int bpc, int w
   return options;
 }
 
-// Frames arrive in order; the writer opens at the first frame's size, which the render decides.
+// Frames arrive in order. The writer opened to check the encoder before rendering writes them
+// when the first frame has the size it expected; otherwise one opens at the first frame's size,
+// which the render decides.
 class MovieFile : public OutputSink {
  public:
-  MovieFile(const RenderSettings& settings, int bpc, const vmedia::MovieWriterOptions& audio)
-      : settings_(settings), bpc_(bpc), audio_(audio) {}
+  MovieFile(const RenderSettings& settings, int bpc, const vmedia::MovieWriterOptions& audio,
+            std::unique_ptr<vmedia::MovieWriter> opened, int width, int height)
+      : settings_(settings),
+        bpc_(bpc),
+        audio_(audio),
+        opened_(std::move(opened)),
+        opened_width_(width),
+        opened_height_(height) {}
 
   bool in_order() const override { return true; }
 
   void Take(int, const vhost::Image& image) override {
     try {
+      if (!writer_ && image.width == opened_width_ && image.height == opened_height_)
+        writer_ = std::move(opened_);
+      opened_.reset();
       if (!writer_)
-        writer_.emplace(settings_.output,
-                        WriterOptions(settings_, bpc_, image.width, image.height, audio_));
+        writer_ = std::make_unique<vmedia::MovieWriter>(
+            settings_.output, WriterOptions(settings_, bpc_, image.width, image.height, audio_));
       InOutputSpace(settings_, image, [&](const vhost::Image& out) {
         writer_->Write(out);
         Account(LossOf(out, SampleType::kUInt16, writer_->keeps_alpha()));
@@ -88,7 +99,9 @@ class MovieFile : public OutputSink {
   const RenderSettings& settings_;
   int bpc_;
   vmedia::MovieWriterOptions audio_;
-  std::optional<vmedia::MovieWriter> writer_;
+  std::unique_ptr<vmedia::MovieWriter> opened_;
+  int opened_width_, opened_height_;
+  std::unique_ptr<vmedia::MovieWriter> writer_;
 };
 
 // Where a movie input's audio comes from and where the render's first frame falls in it. Audio
@@ -152,18 +165,16 @@ std::unique_ptr<OutputSink> MakeOutputSink(const RenderSettings& settings, int b
                                            std::vector<std::string>* warnings) {
   if (!settings.movie_output) return std::make_unique<ImageFiles>(settings);
   const vmedia::MovieWriterOptions audio = AudioOf(settings, input, warnings);
-  try {
-    vmedia::MovieWriter trial(settings.output, WriterOptions(settings, bpc, width, height, audio));
-    const int bits = trial.bits_per_sample();
-    if (auto fewer = PrecisionWarning(settings.output, std::to_string(bits) + " bits per channel",
-                                      bits, bpc, input_precision))
-      warnings->push_back(*fewer);
-    const vmedia::AudioCopy& copy = trial.audio();
-    warnings->insert(warnings->end(), copy.left_out.begin(), copy.left_out.end());
-  } catch (const vmedia::FootageError& e) {
-    throw InputError(e.what());
-  }
-  return std::make_unique<MovieFile>(settings, bpc, audio);
+  // A codec the container refuses is the user's to mend, before anything renders.
+  auto writer = std::make_unique<vmedia::MovieWriter>(
+      settings.output, WriterOptions(settings, bpc, width, height, audio));
+  const int bits = writer->bits_per_sample();
+  if (auto fewer = PrecisionWarning(settings.output, std::to_string(bits) + " bits per channel",
+                                    bits, bpc, input_precision))
+    warnings->push_back(*fewer);
+  const vmedia::AudioCopy& copy = writer->audio();
+  warnings->insert(warnings->end(), copy.left_out.begin(), copy.left_out.end());
+  return std::make_unique<MovieFile>(settings, bpc, audio, std::move(writer), width, height);
 }
 
 }  // namespace vpipe

@@ -52,14 +52,19 @@ std::string DescribeError(PF_Err err) {
   return std::to_string(err) + " (" + name + ")";
 }
 
+std::string RunningProgram() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) throw InputError("cannot find the running program's own file: " + ec.message());
+  return exe.string();
+}
+
 std::string FindPlugin(const std::optional<std::string>& override_path) {
   std::string path;
   if (override_path) {
     path = *override_path;
   } else {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) throw InputError("cannot find the running executable; give the plug-in with --plugin");
+    const std::filesystem::path exe = RunningProgram();
     path = (exe.parent_path() / ".." / "lib" / "varnex-effect.so").lexically_normal().string();
   }
   std::error_code ec;

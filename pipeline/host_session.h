@@ -35,6 +35,9 @@ struct ControlInfo {
 // "512 (PF_Err_INTERNAL_STRUCT_DAMAGED)": a host code with its name.
 std::string DescribeError(PF_Err err);
 
+// The file of the running program. Throws InputError when the system does not say.
+std::string RunningProgram();
+
 // The module to load: `override` when given, else ../lib/varnex-effect.so relative to the running
 // executable. Throws InputError when that file does not exist.
 std::string FindPlugin(const std::optional<std::string>& override_path);

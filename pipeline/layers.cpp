@@ -76,14 +76,9 @@ FileIdentity IdentityOf(const std::string& path) {
 // Every file a source reads: a sequence's frames, or the one file.
 std::vector<FileIdentity> FilesOf(const vmedia::Source& source) {
   std::vector<FileIdentity> files;
-  if (source.kind() != vmedia::SourceKind::kSequence) {
-    files.push_back(IdentityOf(source.path()));
-    return files;
-  }
-  const std::optional<vmedia::FramePattern> pattern =
-      vmedia::ParseFramePattern(source.path(), "input");
-  for (int n = source.range().first; pattern && n <= source.range().last; ++n)
-    files.push_back(IdentityOf(vmedia::ExpandFramePattern(*pattern, n)));
+  const int last =
+      source.kind() == vmedia::SourceKind::kSequence ? source.range().last : source.range().first;
+  for (int n = source.range().first; n <= last; ++n) files.push_back(IdentityOf(source.FileOf(n)));
   return files;
 }
 

@@ -1,5 +1,6 @@
 #include "pipeline/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -209,10 +210,8 @@ int64_t Bitrate(const Json& v, const OptionOrigin& o) {
   if (!digits.empty() && (digits.back() == 'k' || digits.back() == 'K')) unit = 1000;
   if (!digits.empty() && digits.back() == 'M') unit = 1000000;
   if (unit != 1) digits.pop_back();
-  long long value = 0;
-  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (ec != std::errc() || ptr != digits.data() + digits.size() || digits.empty() || value <= 0 ||
-      value > kMaxBitrate / unit)
+  int64_t value = 0;
+  if (!ParseWholeNumber(digits, &value) || value <= 0 || value > kMaxBitrate / unit)
     Refuse(o, " \"" + text + "\": expected bits per second such as 8M or 800k, at most " +
                   std::to_string(kMaxBitrate / 1000000) + "M");
   return value * unit;
@@ -226,11 +225,7 @@ std::string ValueText(const Json& v, const OptionOrigin& o, const std::string& c
   if (v.is_string()) return v.get<std::string>();
   if (v.is_number_unsigned()) return std::to_string(v.get<unsigned long long>());
   if (v.is_number_integer()) return std::to_string(v.get<long long>());
-  if (v.is_number()) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", v.get<double>());
-    return text;
-  }
+  if (v.is_number()) return vhost::ExactNumber(v.get<double>());
   // A point control takes [x, y].
   if (v.is_array() && v.size() == 2 && v[0].is_number() && v[1].is_number())
     return ValueText(v[0], o, control) + "," + ValueText(v[1], o, control);
@@ -344,31 +339,34 @@ Option SpaceOption(std::string name, std::string key, std::string help,
           [field](const RenderRequest& r) { return Maybe(r.colour_names.*field); }};
 }
 
-// The two layers' timing options differ only in the layer they set.
-Option StartOption(const std::string& layer, LayerSettings RenderRequest::*field,
-                   std::string help) {
-  return {layer + "-start",
-          "--" + layer + "-start",
-          layer + ".start",
-          "N",
-          help,
-          [field](RenderRequest& r, const Json& v, const OptionOrigin& o) {
-            (r.*field).start = WholeNumber(v, o, -kMaxFrame, kMaxFrame);
-          },
-          [field](const RenderRequest& r) { return Maybe((r.*field).start); }};
-}
-
-Option OutsideOption(const std::string& layer, LayerSettings RenderRequest::*field,
-                     std::string help) {
-  return {layer + "-outside",
-          "--" + layer + "-outside",
-          layer + ".outside",
-          "hold|loop|transparent",
-          help,
-          [field](RenderRequest& r, const Json& v, const OptionOrigin& o) {
-            (r.*field).outside = Choose(v, o, kOutside);
-          },
-          [field](const RenderRequest& r) { return NameOf((r.*field).outside, kOutside); }};
+// A layer's place on the timeline: where its first frame shows and what it shows outside its
+// frames. The two layers' options differ only in the layer they set.
+std::vector<Option> TimingOptions(const std::string& layer, LayerSettings RenderRequest::*field,
+                                  const std::string& start_help, const std::string& outside_help) {
+  auto row = [&](const std::string& what, std::string value_name, std::string help, auto set,
+                 auto get) {
+    return Option{layer + "-" + what,
+                  "--" + layer + "-" + what,
+                  layer + "." + what,
+                  std::move(value_name),
+                  std::move(help),
+                  [field, set](RenderRequest& r, const Json& v, const OptionOrigin& o) {
+                    set(r.*field, v, o);
+                  },
+                  [field, get](const RenderRequest& r) { return get(r.*field); }};
+  };
+  return {row(
+              "start", "N", start_help,
+              [](LayerSettings& l, const Json& v, const OptionOrigin& o) {
+                l.start = WholeNumber(v, o, -kMaxFrame, kMaxFrame);
+              },
+              [](const LayerSettings& l) { return Maybe(l.start); }),
+          row(
+              "outside", "hold|loop|transparent", outside_help,
+              [](LayerSettings& l, const Json& v, const OptionOrigin& o) {
+                l.outside = Choose(v, o, kOutside);
+              },
+              [](const LayerSettings& l) { return NameOf(l.outside, kOutside); })};
 }
 
 std::vector<Option> MakeOptions() {
@@ -402,14 +400,6 @@ std::vector<Option> MakeOptions() {
        [](const R& r) {
          return Json::array({r.map_offset_x, r.map_offset_y});
        }},
-      StartOption("input", &R::input_layer,
-                  "the frame at which the input's first frame shows (default: a sequence's own "
-                  "first number, a movie's 0)"),
-      StartOption("map", &R::map_layer, "the same for the map layer"),
-      OutsideOption("input", &R::input_layer,
-                    "what the input shows outside its frames: hold the nearest (default), loop, "
-                    "or transparent"),
-      OutsideOption("map", &R::map_layer, "the same for the map layer"),
       {"missing", "--missing", "missing", "refuse|hold",
        "a frame missing inside an image sequence: refuse the render (default) or hold the "
        "nearest existing frame",
@@ -533,6 +523,19 @@ std::vector<Option> MakeOptions() {
            "show the plug-in's GL diagnostics and FFmpeg's messages (on standard error)",
            &R::verbose),
   };
+  // The layers' timing, after the map's offset as --help lists them.
+  const auto at = std::find_if(options.begin(), options.end(),
+                               [](const Option& o) { return o.name == "map-offset"; }) +
+                  1;
+  std::vector<Option> timing = TimingOptions(
+      "input", &R::input_layer,
+      "the frame at which the input's first frame shows (default: a sequence's own first number, "
+      "a movie's 0)",
+      "what the input shows outside its frames: hold the nearest (default), loop, or transparent");
+  for (Option& o : TimingOptions("map", &R::map_layer, "the same for the map layer",
+                                 "the same for the map layer"))
+    timing.push_back(std::move(o));
+  options.insert(at, timing.begin(), timing.end());
   return options;
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "hostapp/draft_layers.h"
 #include "hostapp/text.h"
 #include "media/frame_pattern.h"
 #include "media/image_read.h"
@@ -24,13 +25,6 @@ using vhost::FormatNumber;
 namespace {
 
 using vhost::Quoted;
-
-// The file a source's facts are read from: a still's own, a sequence's first frame.
-std::string FileOf(const vmedia::Source& source) {
-  if (source.kind() != vmedia::SourceKind::kSequence) return source.path();
-  const auto pattern = vmedia::ParseFramePattern(source.path(), "input");
-  return pattern ? vmedia::ExpandFramePattern(*pattern, source.range().first) : source.path();
-}
 
 SampleType TypeOf(const OIIO::TypeDesc& format, int bits_per_sample, int* precision) {
   switch (format.basetype) {
@@ -78,17 +72,17 @@ bool DescribesTheOldPixels(const std::string& name) {
   return false;
 }
 
-int Scaled(int value, int downsample, bool round_up) {
-  if (downsample == 1) return value;
-  const int q = value / downsample, r = value % downsample;
-  if (r == 0) return q;
-  if (round_up) return value > 0 ? q + 1 : q;
-  return value < 0 ? q - 1 : q;
+// A window at the draft resolution: its corner toward minus infinity, its size as the host scales
+// a layer's.
+int FloorDivided(int value, int downsample) {
+  const int q = value / downsample;
+  return value % downsample < 0 ? q - 1 : q;
 }
 
 Window ScaledWindow(const Window& w, int downsample) {
-  return {Scaled(w.x, downsample, false), Scaled(w.y, downsample, false),
-          Scaled(w.width, downsample, true), Scaled(w.height, downsample, true)};
+  return {FloorDivided(w.x, downsample), FloorDivided(w.y, downsample),
+          vhost::ScaledSize(w.width, {1, static_cast<A_u_long>(downsample)}),
+          vhost::ScaledSize(w.height, {1, static_cast<A_u_long>(downsample)})};
 }
 
 }  // namespace
@@ -115,7 +109,7 @@ FootageFacts ReadFootageFacts(const vmedia::Source& source) {
     facts.precision = source.depth() == 8 ? 8 : 10;
     return facts;
   }
-  const std::string path = FileOf(source);
+  const std::string path = source.FileOf(source.range().first);
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto in = OIIO::ImageInput::open(path, &config);

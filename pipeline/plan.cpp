@@ -183,6 +183,10 @@ ColourPlan PlanColour(const RenderSettings& s, const vmedia::Source& input) {
   return plan;
 }
 
+void ToOutputSpace(const RenderSettings& settings, vhost::Image* image) {
+  if (!settings.output_conversion.identity()) settings.output_conversion.Apply(image);
+}
+
 bool IsMovieName(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(),

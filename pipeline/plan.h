@@ -71,6 +71,10 @@ std::string WhereGiven(const RenderRequest& request, const std::string& name);
 // between two spaces.
 ColourPlan PlanColour(const RenderSettings& settings, const vmedia::Source& input);
 
+// Converts a rendered frame into the output's colour space, as every output of the plan is written
+// (PlanColour decides the conversion; none without colour management).
+void ToOutputSpace(const RenderSettings& settings, vhost::Image* image);
+
 // Whether OUTPUT names a movie file (.mov, .mp4, .mkv) rather than images.
 bool IsMovieName(const std::string& path);
 

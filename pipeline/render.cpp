@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hostapp/draft_layers.h"
 #include "hostapp/text.h"
 #include "media/movie.h"
 #include "pipeline/control_values.h"
@@ -125,10 +126,12 @@ RenderResult Render(const std::string& plugin, const RenderRequest& request,
 
   const vmedia::Source& input = layers.input->source();
   std::vector<std::string> sink_warnings;
+  // Frames come at the draft resolution's size, as the host scales the layers.
+  const PF_RationalScale scale{1, static_cast<A_u_long>(s.downsample)};
   const std::unique_ptr<OutputSink> sink =
-      MakeOutputSink(s, layers.bpc, (input.width() + s.downsample - 1) / s.downsample,
-                     (input.height() + s.downsample - 1) / s.downsample, input,
-                     layers.input_facts.precision, &sink_warnings);
+      MakeOutputSink(s, layers.bpc, vhost::ScaledSize(input.width(), scale),
+                     vhost::ScaledSize(input.height(), scale), input, layers.input_facts.precision,
+                     &sink_warnings);
   for (const std::string& warning : sink_warnings) observer.Warning(warning);
 
   Session session = StartRenderSession(plugin, s.controls, s.fps, layers.map != nullptr);

@@ -68,9 +68,4 @@ void EventHub::Close() {
   subscribers_.clear();
 }
 
-size_t EventHub::subscribers() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return subscribers_.size();
-}
-
 }  // namespace vpreview

@@ -39,7 +39,6 @@ class EventHub {
   void Publish(const std::string& event, const std::string& data);
   // Ends every subscription, so that the connections serving them can finish.
   void Close();
-  size_t subscribers() const;
 
  private:
   mutable std::mutex mutex_;

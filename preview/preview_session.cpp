@@ -32,24 +32,11 @@ using vhost::FormatNumber;
 namespace {
 
 using nlohmann::json;
+using vhost::ExactNumber;
 using vhost::Quoted;
 
 // The longest side a draft aims at: a few hundred pixels render well under a second on a CPU.
 constexpr int kDraftSide = 480;
-
-// The shortest decimal text that reads back as exactly `v`; whole numbers without an exponent.
-std::string ExactNumber(double v) {
-  char text[40];
-  if (std::floor(v) == v && std::fabs(v) < 1e15) {
-    std::snprintf(text, sizeof text, "%.0f", v);
-    return text;
-  }
-  for (int precision = 1; precision <= 17; ++precision) {
-    std::snprintf(text, sizeof text, "%.*g", precision, v);
-    if (std::strtod(text, nullptr) == v) break;
-  }
-  return text;
-}
 
 const char* KindName(PF_ParamType type) {
   switch (type) {
@@ -390,22 +377,20 @@ json PreviewSession::PressButton(const json& body) {
 }
 
 json PreviewSession::Undo() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  vhost::Host& host = *session_.host;
-  {
-    std::lock_guard<std::mutex> host_lock(host.mutex());
-    if (!history_.Undo(&host.controls())) throw ApiError(400, "nothing to undo");
-  }
-  RefreshLabels(&session_);
-  return StateLocked();
+  return Step(&vhost::UndoHistory::Undo, "nothing to undo");
 }
 
 json PreviewSession::Redo() {
+  return Step(&vhost::UndoHistory::Redo, "nothing to redo");
+}
+
+json PreviewSession::Step(bool (vhost::UndoHistory::*step)(vhost::ControlStore*),
+                          const char* none) {
   std::lock_guard<std::mutex> lock(mutex_);
   vhost::Host& host = *session_.host;
   {
     std::lock_guard<std::mutex> host_lock(host.mutex());
-    if (!history_.Redo(&host.controls())) throw ApiError(400, "nothing to redo");
+    if (!(history_.*step)(&host.controls())) throw ApiError(400, none);
   }
   RefreshLabels(&session_);
   return StateLocked();
@@ -574,7 +559,7 @@ PreviewPicture PreviewSession::Render(const PreviewRequest& request) {
     plan.fps = settings_.fps;
     plan.downsample = request.draft ? draft_downsample_ : settings_.downsample;
     image = RenderPlanFrame(*session_.host, plan, frame);
-    if (!settings_.output_conversion.identity()) settings_.output_conversion.Apply(&image);
+    ToOutputSpace(settings_, &image);
   } else {
     vmedia::TimelineLayer* layer =
         request.view == View::kInput ? layers_.input.get() : layers_.map.get();

@@ -70,6 +70,8 @@ class PreviewSession {
   // The caller holds mutex_.
   nlohmann::json StateLocked() const;
   double CurrentSeconds() const;
+  // An undo or a redo of the history, refused with `none` when there is no step to take.
+  nlohmann::json Step(bool (vhost::UndoHistory::*step)(vhost::ControlStore*), const char* none);
   const vpipe::ControlInfo& Settable(const nlohmann::json& body);
   // The controls as project settings: every one moved from its default or keyed.
   std::vector<vpipe::ControlSetting> ControlSettings() const;
