@@ -50,7 +50,7 @@ fuzz: configure
 
 $(ASAN_DIR)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_SANITIZE=address,undefined \
-	  -DVARNEX_TESTS=ON
+	  -DVARNEX_TESTS=ON -DVARNEX_BENCH_PROGRAM=OFF
 
 # Test discovery runs the test programs while building, so they see the same options.
 test-asan: test-deps $(ASAN_DIR)/CMakeCache.txt

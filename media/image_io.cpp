@@ -171,12 +171,10 @@ struct WritePlan {
 
 // PNG's zlib strategy, level and row filter when none is asked for (run-length matching only,
 // libpng's PNG_FILTER_SUB), and EXR's compression. All are lossless: only the files' sizes and
-// the time to write them depend on them. Measured on rendered 1080p frames, one with grain and
-// one smooth (varnex-bench --encodings; the table is in the README's Images section): the PNG
-// default writes about nine times faster than the library's level 6 with adaptive filtering, for
-// files 5 % smaller with grain and 5 % larger without; piz writes EXR in about 60 % of zip's
-// time, its files a tenth larger with grain. Lossy compressions (dwaa, b44) would change pixels
-// and are never a default.
+// the time to write them depend on them. The defaults write much faster than the libraries'
+// own for files of about the same size (varnex-bench --encodings measures them; the README's
+// Images section has the table). Lossy compressions (dwaa, b44) would change pixels and are never
+// a default.
 constexpr const char* kDefaultPngStrategy = "rle";
 constexpr int kDefaultPngLevel = 1;
 constexpr int kDefaultPngFilter = 0x10;

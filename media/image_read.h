@@ -1,4 +1,4 @@
-// Still images read through OpenImageIO, for footage and for the command.
+// Still images read through OpenImageIO, for footage and for whoever reads a picture.
 //
 // The effect works in straight (unassociated) colour, so images are read that way: formats that
 // store straight alpha (PNG, TIFF, ...) are asked to keep it, formats that store associated alpha

@@ -1,5 +1,5 @@
 // Owners for FFmpeg's library objects, shared by the movie source and the movie writer, and the
-// one place their error codes become text. Internal to hostapp/footage: nothing outside this
+// one place their error codes become text. Internal to the media room: nothing outside this
 // folder includes FFmpeg's headers.
 #pragma once
 

@@ -1,4 +1,4 @@
-// Documented limits on what the command accepts. They exist so that a hostile or mistaken input
+// Documented limits on what a render accepts. They exist so that a hostile or mistaken input
 // (an image header claiming billions of pixels, a range of a million frames) is refused up front
 // instead of exhausting memory or time.
 #pragma once

@@ -1,4 +1,4 @@
-// The page's files (cli/preview/page/), built into the program (see cli/CMakeLists.txt), so that
+// The page's files (preview/page/), built into the program (see preview/CMakeLists.txt), so that
 // the server serves these and nothing from the disk.
 #pragma once
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "hostapp/control_kinds.h"
+#include "hostapp/draft_layers.h"
 #include "hostapp/text.h"
 #include "media/encode.h"
 #include "pipeline/control_values.h"
@@ -131,6 +132,57 @@ int DraftDivisor(int width, int height, int downsample) {
   return std::min(n * downsample, 64);
 }
 
+// A control's value at the current time in the page's terms, its range, choices and keyframes.
+void DescribeValue(const ControlInfo& info, const vhost::Control& c, double x, double frame_seconds,
+                   json* out) {
+  json& j = *out;
+  const vhost::ControlKind& kind = vhost::KindOf(info.kind);
+  switch (kind.form) {
+    case vhost::ValueForm::kNone:
+      j["value"] = nullptr;
+      break;
+    case vhost::ValueForm::kOnOff:
+      j["value"] = x != 0;
+      break;
+    case vhost::ValueForm::kItem:
+      j["value"] = static_cast<int>(std::lround(x));
+      break;
+    case vhost::ValueForm::kPoint:
+      j["value"] = {x, c.value2};
+      break;
+    default:
+      j["value"] = x;
+  }
+  j["min"] = info.limited ? json(info.valid_min) : json(nullptr);
+  j["max"] = info.limited ? json(info.valid_max) : json(nullptr);
+  if (kind.has_slider) {
+    j["slider_min"] = info.slider_min;
+    j["slider_max"] = info.slider_max;
+  }
+  j["precision"] = info.precision;
+  j["percent"] = info.percent;
+  j["unit"] = info.percent ? "%" : kind.unit ? kind.unit : "";
+  j["settable"] = info.cannot_set.empty();
+  j["animatable"] = info.cannot_set.empty() && info.animatable &&
+                    kind.form != vhost::ValueForm::kPoint && kind.form != vhost::ValueForm::kNone;
+  if (kind.form == vhost::ValueForm::kItem) {
+    json choices = json::array();
+    json values = json::array();
+    for (size_t i = 0; i < info.choices.size(); ++i) {
+      if (info.choices[i].rfind("(-", 0) == 0) continue;
+      choices.push_back(info.choices[i]);
+      values.push_back(static_cast<int>(i) + 1);
+    }
+    j["choices"] = choices;
+    j["choice_values"] = values;
+  }
+  j["animated"] = !c.keys.empty();
+  json keys = json::array();
+  for (const vhost::Keyframe& k : c.keys)
+    keys.push_back(static_cast<int>(std::lround(k.time / frame_seconds)));
+  j["keyframes"] = keys;
+}
+
 }  // namespace
 
 PreviewSession::PreviewSession(std::string plugin, vpipe::RenderRequest request,
@@ -179,7 +231,6 @@ json PreviewSession::StateLocked() const {
   const vhost::ControlStore& store = host.controls();
   for (const ControlInfo& info : session_.controls) {
     const vhost::Control& c = store.at(info.index);
-    const vhost::ControlKind& kind = vhost::KindOf(info.kind);
     json j;
     j["index"] = info.index;
     j["identifier"] = info.identifier;
@@ -197,51 +248,7 @@ json PreviewSession::StateLocked() const {
       j["open"] = !(c.def.flags & PF_ParamFlag_START_COLLAPSED);
       groups.push_back(info.index);
     }
-    const double x = store.ValueAt(info.index, seconds);
-    switch (kind.form) {
-      case vhost::ValueForm::kNone:
-        j["value"] = nullptr;
-        break;
-      case vhost::ValueForm::kOnOff:
-        j["value"] = x != 0;
-        break;
-      case vhost::ValueForm::kItem:
-        j["value"] = static_cast<int>(std::lround(x));
-        break;
-      case vhost::ValueForm::kPoint:
-        j["value"] = {x, c.value2};
-        break;
-      default:
-        j["value"] = x;
-    }
-    j["min"] = info.limited ? json(info.valid_min) : json(nullptr);
-    j["max"] = info.limited ? json(info.valid_max) : json(nullptr);
-    if (kind.has_slider) {
-      j["slider_min"] = info.slider_min;
-      j["slider_max"] = info.slider_max;
-    }
-    j["precision"] = info.precision;
-    j["percent"] = info.percent;
-    j["unit"] = info.percent ? "%" : kind.unit ? kind.unit : "";
-    j["settable"] = info.cannot_set.empty();
-    j["animatable"] = info.cannot_set.empty() && info.animatable &&
-                      kind.form != vhost::ValueForm::kPoint && kind.form != vhost::ValueForm::kNone;
-    if (kind.form == vhost::ValueForm::kItem) {
-      json choices = json::array();
-      json values = json::array();
-      for (size_t i = 0; i < info.choices.size(); ++i) {
-        if (info.choices[i].rfind("(-", 0) == 0) continue;
-        choices.push_back(info.choices[i]);
-        values.push_back(static_cast<int>(i) + 1);
-      }
-      j["choices"] = choices;
-      j["choice_values"] = values;
-    }
-    j["animated"] = !c.keys.empty();
-    json keys = json::array();
-    for (const vhost::Keyframe& k : c.keys)
-      keys.push_back(static_cast<int>(std::lround(k.time / frame_seconds)));
-    j["keyframes"] = keys;
+    DescribeValue(info, c, store.ValueAt(info.index, seconds), frame_seconds, &j);
     controls.push_back(std::move(j));
   }
   json state;
@@ -251,8 +258,9 @@ json PreviewSession::StateLocked() const {
   state["last"] = settings_.last_frame;
   state["fps"] = static_cast<double>(settings_.fps.num) / settings_.fps.den;
   const vmedia::Source& input = layers_.input->source();
-  state["width"] = (input.width() + settings_.downsample - 1) / settings_.downsample;
-  state["height"] = (input.height() + settings_.downsample - 1) / settings_.downsample;
+  const PF_RationalScale scale{1, static_cast<A_u_long>(settings_.downsample)};
+  state["width"] = vhost::ScaledSize(input.width(), scale);
+  state["height"] = vhost::ScaledSize(input.height(), scale);
   state["draft_downsample"] = draft_downsample_;
   state["can_undo"] = history_.can_undo();
   state["can_redo"] = history_.can_redo();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <set>
 #include <thread>
@@ -153,6 +154,32 @@ struct PreviewServer::Impl {
   }
 
   void Routes() {
+    Guard();
+    for (const char* asset : {"index.html", "app.js", "style.css"})
+      server.Get(std::string(asset) == "index.html" ? "/" : "/" + std::string(asset),
+                 [this, asset](const httplib::Request&, httplib::Response& res) {
+                   ServeAsset(asset, res);
+                 });
+    server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
+      Answer(res, [&] { return session.State(); });
+    });
+    ApiCalls();
+    server.Get(R"(/api/image/(\d{1,19}))",
+               [this](const httplib::Request& req, httplib::Response& res) {
+                 const auto picture = worker.Delivered(std::stoull(req.matches[1].str()));
+                 if (!picture) {
+                   SendError(res, 404, "that picture is not the newest delivered");
+                   return;
+                 }
+                 res.set_header("Cache-Control", "no-store");
+                 res.set_content(picture->bytes, picture->mime.c_str());
+               });
+    server.Get("/api/events",
+               [this](const httplib::Request&, httplib::Response& res) { Stream(res); });
+  }
+
+  // Every request passes the token and origin checks; bodies are bounded; errors are JSON.
+  void Guard() {
     server.set_payload_max_length(kMaxBodyBytes);
     server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -166,89 +193,65 @@ struct PreviewServer::Impl {
                                              : "the request was refused";
       SendError(res, res.status, what);
     });
+  }
 
-    server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-      ServeAsset("index.html", res);
-    });
-    server.Get("/app.js", [this](const httplib::Request&, httplib::Response& res) {
-      ServeAsset("app.js", res);
-    });
-    server.Get("/style.css", [this](const httplib::Request&, httplib::Response& res) {
-      ServeAsset("style.css", res);
-    });
-
-    server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
-      Answer(res, [&] { return session.State(); });
-    });
-    auto post = [this](const char* path, auto call, bool change) {
-      server.Post(path, [this, call, change](const httplib::Request& req, httplib::Response& res) {
-        auto run = [&] { return call(BodyOf(req)); };
-        if (change)
+  // The API's POST calls: a change is answered with the state and told to every open page.
+  void ApiCalls() {
+    struct Call {
+      const char* path;
+      bool change;
+      std::function<json(const json&)> run;
+    };
+    const Call calls[] = {
+        {"/api/control", true, [this](const json& b) { return session.SetControl(b); }},
+        {"/api/button", true, [this](const json& b) { return session.PressButton(b); }},
+        {"/api/undo", true, [this](const json&) { return session.Undo(); }},
+        {"/api/redo", true, [this](const json&) { return session.Redo(); }},
+        {"/api/frame", true, [this](const json& b) { return session.SetFrame(b); }},
+        {"/api/keyframe", true, [this](const json& b) { return session.ToggleKeyframe(b); }},
+        {"/api/save", false,
+         [this](const json& b) {
+           json answer = {{"path", session.Save(b)}};
+           // The state names the project now.
+           events.Publish("state", session.State().dump());
+           return answer;
+         }},
+        {"/api/render", false,
+         [this](const json&) {
+           session.StartRender();
+           return json{{"started", true}};
+         }},
+        {"/api/preview", false, [this](const json& b) { return Preview(b); }},
+    };
+    for (const Call& call : calls)
+      server.Post(call.path, [this, call](const httplib::Request& req, httplib::Response& res) {
+        auto run = [&] { return call.run(BodyOf(req)); };
+        if (call.change)
           Change(res, run);
         else
           Answer(res, run);
       });
-    };
-    post(
-        "/api/control", [this](const json& b) { return session.SetControl(b); }, true);
-    post(
-        "/api/button", [this](const json& b) { return session.PressButton(b); }, true);
-    post(
-        "/api/undo", [this](const json&) { return session.Undo(); }, true);
-    post(
-        "/api/redo", [this](const json&) { return session.Redo(); }, true);
-    post(
-        "/api/frame", [this](const json& b) { return session.SetFrame(b); }, true);
-    post(
-        "/api/keyframe", [this](const json& b) { return session.ToggleKeyframe(b); }, true);
-    post(
-        "/api/save",
-        [this](const json& b) {
-          json answer = {{"path", session.Save(b)}};
-          // The state names the project now.
-          events.Publish("state", session.State().dump());
-          return answer;
-        },
-        false);
-    post(
-        "/api/render",
-        [this](const json&) {
-          session.StartRender();
-          return json{{"started", true}};
-        },
-        false);
-    post(
-        "/api/preview", [this](const json& b) { return Preview(b); }, false);
+  }
 
-    server.Get(R"(/api/image/(\d{1,19}))",
-               [this](const httplib::Request& req, httplib::Response& res) {
-                 const auto picture = worker.Delivered(std::stoull(req.matches[1].str()));
-                 if (!picture) {
-                   SendError(res, 404, "that picture is not the newest delivered");
-                   return;
-                 }
-                 res.set_header("Cache-Control", "no-store");
-                 res.set_content(picture->bytes, picture->mime.c_str());
-               });
-
-    server.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
-      auto subscription = events.Subscribe("retry: 1000\n\n");
-      res.set_header("Cache-Control", "no-store");
-      res.set_chunked_content_provider(
-          "text/event-stream",
-          [subscription, polls = 0](size_t, httplib::DataSink& sink) mutable {
-            std::optional<std::string> message = subscription->Next(kEventPoll);
-            if (subscription->closed()) {
-              sink.done();
-              return true;
-            }
-            if (!message && ++polls >= kPollsPerKeepAlive) message = ": keep-alive\n\n";
-            if (!message) return sink.is_writable();
-            polls = 0;
-            return sink.write(message->data(), message->size());
-          },
-          [this, subscription](bool) { events.Unsubscribe(subscription); });
-    });
+  // Server-Sent Events until the hub closes; a comment now and then keeps proxies from timing
+  // the stream out.
+  void Stream(httplib::Response& res) {
+    auto subscription = events.Subscribe("retry: 1000\n\n");
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [subscription, polls = 0](size_t, httplib::DataSink& sink) mutable {
+          std::optional<std::string> message = subscription->Next(kEventPoll);
+          if (subscription->closed()) {
+            sink.done();
+            return true;
+          }
+          if (!message && ++polls >= kPollsPerKeepAlive) message = ": keep-alive\n\n";
+          if (!message) return sink.is_writable();
+          polls = 0;
+          return sink.write(message->data(), message->size());
+        },
+        [this, subscription](bool) { events.Unsubscribe(subscription); });
   }
 
   json Preview(const json& body) {

@@ -180,12 +180,18 @@ function formatValue(c, v) {
 
 // ---- Building and updating the panel ----
 
+// A panel element of control `c`, marked with what the tests and the updates look it up by.
+function controlElement(c, className) {
+  const element = document.createElement("div");
+  element.className = className;
+  element.dataset.index = String(c.index);
+  element.dataset.identifier = c.identifier;
+  element.dataset.kind = c.kind;
+  return element;
+}
+
 function buildControl(c) {
-  const row = document.createElement("div");
-  row.className = "control";
-  row.dataset.index = String(c.index);
-  row.dataset.identifier = c.identifier;
-  row.dataset.kind = c.kind;
+  const row = controlElement(c, "control");
   const key = document.createElement("span");
   row.appendChild(key);
   if (c.animatable) {
@@ -203,12 +209,19 @@ function buildControl(c) {
   const inputs = document.createElement("span");
   inputs.className = "inputs";
   row.appendChild(inputs);
+  const build = inputBuilders[c.kind];
+  if (build) build(c, inputs, row);
+  return row;
+}
 
-  if (c.kind === "layer") {
+// The inputs of each kind of control, by the kind the state names.
+const inputBuilders = {
+  layer(c, inputs) {
     const name = document.createElement("span");
     name.className = "layer-name";
     inputs.appendChild(name);
-  } else if (c.kind === "slider" || c.kind === "angle") {
+  },
+  slider(c, inputs) {
     const range = document.createElement("input");
     range.type = "range";
     const lo = c.slider_min ?? c.min ?? -360;
@@ -237,7 +250,11 @@ function buildControl(c) {
       unit.textContent = c.unit === "degrees" ? "\u00B0" : c.unit;
       inputs.appendChild(unit);
     }
-  } else if (c.kind === "popup") {
+  },
+  angle(c, inputs) {
+    inputBuilders.slider(c, inputs);
+  },
+  popup(c, inputs) {
     const select = document.createElement("select");
     c.choices.forEach((text, i) => {
       const option = document.createElement("option");
@@ -247,18 +264,21 @@ function buildControl(c) {
     });
     select.addEventListener("change", () => sendControl(c.identifier, Number(select.value), false));
     inputs.appendChild(select);
-  } else if (c.kind === "checkbox") {
+  },
+  checkbox(c, inputs) {
     const box = document.createElement("input");
     box.type = "checkbox";
     box.addEventListener("change", () => sendControl(c.identifier, box.checked, false));
     inputs.appendChild(box);
-  } else if (c.kind === "button") {
+  },
+  button(c, inputs, row) {
     row.classList.add("button-control");
     const button = document.createElement("button");
     button.type = "button";
     button.addEventListener("click", () => act("/api/button", { name: c.identifier }));
     inputs.appendChild(button);
-  } else if (c.kind === "point") {
+  },
+  point(c, inputs) {
     for (let axis = 0; axis < 2; ++axis) {
       const number = document.createElement("input");
       number.type = "number";
@@ -270,9 +290,8 @@ function buildControl(c) {
       });
       inputs.appendChild(number);
     }
-  }
-  return row;
-}
+  },
+};
 
 // An angle's dial: 0 points up and angles turn clockwise, as the effect's rotation does; dragging
 // it sets the angle within the turn the value is in.
@@ -325,11 +344,7 @@ function setDial(dial, degrees) {
 }
 
 function buildGroup(c) {
-  const group = document.createElement("div");
-  group.className = "control group";
-  group.dataset.index = String(c.index);
-  group.dataset.identifier = c.identifier;
-  group.dataset.kind = c.kind;
+  const group = controlElement(c, "control group");
   if (!c.open) group.classList.add("closed");
   const title = document.createElement("div");
   title.className = "group-title";
