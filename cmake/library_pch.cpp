@@ -1,0 +1,1 @@
+// The translation unit the libraries' precompiled headers are built from.

@@ -1,0 +1,1 @@
+// The translation unit the tests' precompiled headers are built from.
