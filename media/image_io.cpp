@@ -19,26 +19,46 @@ namespace {
 using vhost::Quoted;
 }  // namespace
 
+namespace {
+
+// Every sample type: OpenImageIO's name and type for it, and the significant bits it keeps.
+struct SampleTypeRow {
+  SampleType type;
+  const char* name;
+  OIIO::TypeDesc::BASETYPE desc;
+  int precision;
+};
+constexpr SampleTypeRow kSampleTypes[] = {
+    {SampleType::kUInt8, "uint8", OIIO::TypeDesc::UINT8, 8},
+    {SampleType::kUInt16, "uint16", OIIO::TypeDesc::UINT16, 16},
+    {SampleType::kHalf, "half", OIIO::TypeDesc::HALF, 11},
+    {SampleType::kFloat, "float", OIIO::TypeDesc::FLOAT, 24},
+};
+
+const SampleTypeRow& RowOf(SampleType type) {
+  for (const SampleTypeRow& row : kSampleTypes)
+    if (row.type == type) return row;
+  return kSampleTypes[0];
+}
+
+OIIO::TypeDesc TypeDescOf(SampleType type) {
+  return RowOf(type).desc;
+}
+
+}  // namespace
+
 std::optional<SampleType> ParseSampleType(const std::string& name) {
-  for (SampleType type :
-       {SampleType::kUInt8, SampleType::kUInt16, SampleType::kHalf, SampleType::kFloat}) {
-    if (name == SampleTypeName(type)) return type;
-  }
+  for (const SampleTypeRow& row : kSampleTypes)
+    if (name == row.name) return row.type;
   return std::nullopt;
 }
 
 const char* SampleTypeName(SampleType type) {
-  switch (type) {
-    case SampleType::kUInt8:
-      return "uint8";
-    case SampleType::kUInt16:
-      return "uint16";
-    case SampleType::kHalf:
-      return "half";
-    case SampleType::kFloat:
-      return "float";
-  }
-  return "uint8";
+  return RowOf(type).name;
+}
+
+int PrecisionOf(SampleType type) {
+  return RowOf(type).precision;
 }
 
 bool OutputFormat::Holds(SampleType type) const {
@@ -46,20 +66,6 @@ bool OutputFormat::Holds(SampleType type) const {
 }
 
 namespace {
-
-OIIO::TypeDesc TypeDescOf(SampleType type) {
-  switch (type) {
-    case SampleType::kUInt8:
-      return OIIO::TypeDesc::UINT8;
-    case SampleType::kUInt16:
-      return OIIO::TypeDesc::UINT16;
-    case SampleType::kHalf:
-      return OIIO::TypeDesc::HALF;
-    case SampleType::kFloat:
-      return OIIO::TypeDesc::FLOAT;
-  }
-  return OIIO::TypeDesc::UINT8;
-}
 
 // Whether every value of `from` survives being stored as `to`.
 bool KeepsEveryValue(SampleType to, SampleType from) {

@@ -28,6 +28,8 @@ enum class SampleType { kUInt8, kUInt16, kHalf, kFloat };
 // "uint8", "uint16", "half", "float"; nullopt for anything else.
 std::optional<SampleType> ParseSampleType(const std::string& name);
 const char* SampleTypeName(SampleType type);
+// The significant bits of samples of `type`.
+int PrecisionOf(SampleType type);
 
 // How files of one format are written, decided once per render from the output's name.
 struct OutputFormat {

@@ -1,6 +1,7 @@
 #include "pipeline/frame_sinks.h"
 
 #include <optional>
+#include <tuple>
 
 #include "hostapp/text.h"
 #include "media/image_io.h"
@@ -41,6 +42,8 @@ class ImageFiles : public OutputSink {
   const RenderSettings& settings_;
 };
 
+// The encoder as the settings ask, for frames of `width` × `height` at `bpc`, with the audio that
+// goes along.
 vmedia::MovieWriterOptions WriterOptions(const RenderSettings& s, int bpc, int width, int height,
                                          const vmedia::MovieWriterOptions& audio) {
   vmedia::MovieWriterOptions options = audio;
@@ -48,9 +51,7 @@ vmedia::MovieWriterOptions WriterOptions(const RenderSettings& s, int bpc, int w
   options.crf = s.movie.crf.value_or(-1);
   options.bitrate = s.movie.bitrate.value_or(0);
   options.fps = s.fps;
-  options.width = width;
-  options.height = height;
-  options.bpc = bpc;
+  std::tie(options.width, options.height, options.bpc) = std::tie(width, height, bpc);
   return options;
 }
 

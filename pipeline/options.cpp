@@ -119,10 +119,6 @@ constexpr Choice<vmedia::Outside> kOutside[] = {{"hold", vmedia::Outside::kHold}
                                                 {"transparent", vmedia::Outside::kTransparent}};
 constexpr Choice<vmedia::MissingFrames> kMissing[] = {
     {"refuse", vmedia::MissingFrames::kRefuse}, {"hold", vmedia::MissingFrames::kHoldNearest}};
-constexpr Choice<SampleType> kSampleTypes[] = {{"uint8", SampleType::kUInt8},
-                                               {"uint16", SampleType::kUInt16},
-                                               {"half", SampleType::kHalf},
-                                               {"float", SampleType::kFloat}};
 
 void CheckFrames(const OptionOrigin& o, int first, int last) {
   if (first < 0 || last > kMaxFrame || first > last)
@@ -419,8 +415,12 @@ std::vector<Option> MakeOptions() {
       {"out-type", "--out-type", "out_type", "uint8|uint16|half|float",
        "the sample type of image files written (default: the input's own where the format holds "
        "it, else the nearest it does)",
-       [](R& r, const Json& v, const O& o) { r.out_type = Choose(v, o, kSampleTypes); },
-       [](const R& r) { return r.out_type ? NameOf(*r.out_type, kSampleTypes) : Json(nullptr); }},
+       [](R& r, const Json& v, const O& o) {
+         const std::string text = Text(v, o, "uint8, uint16, half or float");
+         r.out_type = vmedia::ParseSampleType(text);
+         if (!r.out_type) Refuse(o, " \"" + text + "\": expected uint8, uint16, half or float");
+       },
+       [](const R& r) { return r.out_type ? Json(SampleTypeName(*r.out_type)) : Json(nullptr); }},
       {"compression", "--compression", "compression", "NAME",
        "the compression of image files written, by OpenImageIO's names: zip, zips, piz, dwaa:45, "
        "none (EXR), lzw, zip (TIFF), zip:3 (PNG's level)",

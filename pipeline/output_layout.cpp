@@ -25,6 +25,7 @@ using vhost::FormatNumber;
 namespace {
 
 using vhost::Quoted;
+using vmedia::PrecisionOf;
 
 SampleType TypeOf(const OIIO::TypeDesc& format, int bits_per_sample, int* precision) {
   switch (format.basetype) {
@@ -86,20 +87,6 @@ Window ScaledWindow(const Window& w, int downsample) {
 }
 
 }  // namespace
-
-int PrecisionOf(SampleType type) {
-  switch (type) {
-    case SampleType::kUInt8:
-      return 8;
-    case SampleType::kUInt16:
-      return 16;
-    case SampleType::kHalf:
-      return 11;
-    case SampleType::kFloat:
-      return 24;
-  }
-  return 8;
-}
 
 FootageFacts ReadFootageFacts(const vmedia::Source& source) {
   FootageFacts facts;

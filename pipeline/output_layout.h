@@ -28,9 +28,6 @@ struct FootageFacts {
 // Reads a source's facts from its file's header. Throws InputError when the header cannot be read.
 FootageFacts ReadFootageFacts(const vmedia::Source& source);
 
-// The significant bits of samples of `type`.
-int PrecisionOf(SampleType type);
-
 // The layout of every output image: the given --out-type or the input's own type where the
 // format holds it, the input's windows (scaled by the downsample), its metadata with our own
 // Software and `settings_text`, the compression and quality asked for.

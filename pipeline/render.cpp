@@ -44,9 +44,9 @@ void WarnBeforeRendering(RenderSettings* settings, const RenderLayers& layers,
   const std::string holds = type == SampleType::kHalf ? "half floats"
                             : type == SampleType::kFloat
                                 ? "floats"
-                                : std::to_string(PrecisionOf(type)) + " bits per channel";
+                                : std::to_string(vmedia::PrecisionOf(type)) + " bits per channel";
   if (auto fewer =
-          PrecisionWarning(s.output, holds, PrecisionOf(type), layers.bpc, facts.precision))
+          PrecisionWarning(s.output, holds, vmedia::PrecisionOf(type), layers.bpc, facts.precision))
     observer.Warning(*fewer);
 }
 

@@ -69,33 +69,28 @@ ControlValue ParseValue(const ControlInfo& info, const json& body) {
   if (!body.contains("value")) throw ApiError(400, "no \"value\" for " + who);
   const json& v = body["value"];
   const vhost::ValueForm form = vhost::KindOf(info.kind).form;
+  // What each form takes besides a number (a point takes only [x, y]), and the refusal.
+  const bool point = form == vhost::ValueForm::kPoint;
+  const bool other = form == vhost::ValueForm::kOnOff  ? v.is_boolean()
+                     : form == vhost::ValueForm::kItem ? v.is_string()
+                     : point ? v.is_array() && v.size() == 2 && v[0].is_number() && v[1].is_number()
+                             : false;
+  if (!other && (point || !v.is_number()))
+    throw ApiError(
+        400, who + (form == vhost::ValueForm::kOnOff ? " is a checkbox: its value is true or false"
+                    : form == vhost::ValueForm::kItem
+                        ? " is a popup: its value is an item number or text"
+                    : point ? " is a point: its value is [x, y] in percent"
+                            : " takes a number"));
   std::string text;
-  switch (form) {
-    case vhost::ValueForm::kOnOff:
-      if (v.is_boolean())
-        text = v.get<bool>() ? "on" : "off";
-      else if (v.is_number())
-        text = ExactNumber(v.get<double>());
-      else
-        throw ApiError(400, who + " is a checkbox: its value is true or false");
-      break;
-    case vhost::ValueForm::kItem:
-      if (v.is_string())
-        text = v.get<std::string>();
-      else if (v.is_number())
-        text = ExactNumber(v.get<double>());
-      else
-        throw ApiError(400, who + " is a popup: its value is an item number or text");
-      break;
-    case vhost::ValueForm::kPoint:
-      if (!v.is_array() || v.size() != 2 || !v[0].is_number() || !v[1].is_number())
-        throw ApiError(400, who + " is a point: its value is [x, y] in percent");
-      text = ExactNumber(v[0].get<double>()) + "," + ExactNumber(v[1].get<double>());
-      break;
-    default:
-      if (!v.is_number()) throw ApiError(400, who + " takes a number");
-      text = ExactNumber(v.get<double>());
-  }
+  if (!other)
+    text = ExactNumber(v.get<double>());
+  else if (v.is_boolean())
+    text = v.get<bool>() ? "on" : "off";
+  else if (v.is_string())
+    text = v.get<std::string>();
+  else
+    text = ExactNumber(v[0].get<double>()) + "," + ExactNumber(v[1].get<double>());
   try {
     return ParseControlValue(info, text);
   } catch (const InputError& e) {
