@@ -65,11 +65,6 @@ void AddRenderOptions(CLI::App* render, RenderArgs* args) {
 
 }  // namespace
 
-bool RenderArgs::Has(const std::string& name) const {
-  return std::any_of(options.begin(), options.end(),
-                     [&](const auto& option) { return option.first == name; });
-}
-
 vpreview::ServeOptions ServeOptionsOf(const CommandLine& command) {
   vpreview::ServeOptions options;
   const std::optional<std::string>& port = command.preview.port;

@@ -19,7 +19,6 @@ enum class CommandKind { kRender, kControls, kAbout, kGpu, kColorspaces, kSubmit
 struct RenderArgs {
   std::optional<std::string> project;
   std::vector<std::pair<std::string, std::string>> options;  // name, text ("true" for a flag)
-  bool Has(const std::string& name) const;
 };
 
 // The request: the project's, if one is given, with every option of the command line over it.

@@ -22,6 +22,14 @@ namespace vpipe {
 
 namespace {
 
+// One writer: the renders' GL phases already take every core (llvmpipe's threads) and hold a
+// lock that keeps them from overlapping, so a second writer would only compete with them; one
+// frame's encoding fits in the next one's render.
+int WriterThreads(const SequencePlan& plan) {
+  return plan.writers > 0 ? plan.writers : 1;
+}
+
+
 // A frame rendered (or reused) and waiting for a writer.
 struct Rendered {
   std::shared_ptr<const vhost::Image> image;
@@ -371,13 +379,6 @@ class Pipeline {
 };
 
 }  // namespace
-
-// One writer: the renders' GL phases already take every core (llvmpipe's threads) and hold a
-// lock that keeps them from overlapping, so a second writer would only compete with them; one
-// frame's encoding fits in the next one's render.
-int WriterThreads(const SequencePlan& plan) {
-  return plan.writers > 0 ? plan.writers : 1;
-}
 
 SequenceResult RenderSequence(vhost::Host& host, const SequencePlan& plan, FrameSink& sink) {
   return Pipeline(host, plan, sink).Run();

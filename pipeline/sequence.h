@@ -41,9 +41,6 @@ struct SequencePlan {
 };
 
 // What became of one frame of the plan.
-// The writer threads a plan gets when it does not say.
-int WriterThreads(const SequencePlan& plan);
-
 struct FrameOutcome {
   int frame = 0;
   double seconds = 0;   // from the start of its render until the sink had it
