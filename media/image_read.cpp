@@ -163,6 +163,7 @@ ImageHeader ReadImageHeader(const std::string& path, const std::string& role) {
   header.float_samples = layout.format.is_floating_point();
   header.deep_samples = layout.format.size() > 1;
   header.format = in->format_name();
+  header.spec = layout;
   // OpenImageIO's EXR files cannot carry its own tag (the reader says "Linear" of every one), so
   // ours carry it as "colorspace" too, which wins where it is present.
   header.colour_space = layout.get_string_attribute("colorspace");

@@ -11,6 +11,8 @@
 // about damaged files, and a caller that owns the streams silences them around these calls.
 #pragma once
 
+#include <OpenImageIO/imageio.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +51,9 @@ struct ImageHeader {
   bool deep_samples = false;   // more than 8 bits per sample (16-bit integers, half, float)
   std::string format;          // OpenImageIO's name for the file's format ("png", "openexr")
   std::string colour_space;    // the file's oiio:ColorSpace, empty when untagged
+  // Everything else the header says (windows, channels, metadata), so that what follows from
+  // the file never opens it again.
+  OIIO::ImageSpec spec;
 };
 
 // The header of the first image of a file. `role` names it in messages ("input image"). Throws

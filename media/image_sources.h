@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "media/frame_pattern.h"
@@ -9,9 +10,11 @@
 
 namespace vmedia {
 
-// A still: frame 0, the whole file. Reads only the header here. Throws FootageError when the
-// file is not an image OpenImageIO can read or is beyond the image limits.
-std::unique_ptr<Source> OpenStill(const std::string& path, const OpenOptions& options);
+// A still: frame 0, the whole file, whose header (read here unless given) says what it is.
+// Throws FootageError when the file is not an image OpenImageIO can read or is beyond the image
+// limits.
+std::unique_ptr<Source> OpenStill(const std::string& path, const OpenOptions& options,
+                                  std::optional<ImageHeader> header = std::nullopt);
 
 // An image sequence of the files `pattern` (parsed from `path`) matches in its folder. Reads only
 // the headers here. Throws FootageError when nothing matches, a frame inside the range is missing

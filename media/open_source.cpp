@@ -63,8 +63,8 @@ std::unique_ptr<Source> OpenSource(const std::string& path, const OpenOptions& o
       return OpenMovie(path, options);
     } catch (const FootageError&) {
       try {
-        if (!IsOiioMovieFormat(ReadImageHeader(path, options.role + " image").format))
-          return OpenStill(path, options);
+        ImageHeader header = ReadImageHeader(path, options.role + " image");
+        if (!IsOiioMovieFormat(header.format)) return OpenStill(path, options, std::move(header));
       } catch (const FootageError&) {
       }
       throw;
@@ -72,8 +72,8 @@ std::unique_ptr<Source> OpenSource(const std::string& path, const OpenOptions& o
   }
   // Otherwise the file's contents decide first: a still under any name is a still.
   try {
-    if (!IsOiioMovieFormat(ReadImageHeader(path, options.role + " image").format))
-      return OpenStill(path, options);
+    ImageHeader header = ReadImageHeader(path, options.role + " image");
+    if (!IsOiioMovieFormat(header.format)) return OpenStill(path, options, std::move(header));
   } catch (const FootageError&) {
     // An image's name on a damaged file: the image reader's complaint is the one that helps.
     if (ClaimedByName(path, false)) throw;

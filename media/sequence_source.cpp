@@ -78,6 +78,7 @@ class SequenceSource : public Source {
         throw FootageError(e.what(), frame);
       }
       if (frame == range_.first) {
+        first_header_ = header;
         width_ = header.width;
         height_ = header.height;
         colour_ = {.space = header.colour_space, .float_samples = header.float_samples};
@@ -102,6 +103,7 @@ class SequenceSource : public Source {
   int depth() const override { return depth_; }
   ColourTag colour_tag() const override { return colour_; }
 
+  const ImageHeader* header() const override { return &first_header_; }
   std::string FileOf(int n) const override { return ExpandFramePattern(pattern_, n); }
 
   vhost::Image Frame(int n, int bpc) override {
@@ -136,6 +138,7 @@ class SequenceSource : public Source {
   }
 
   std::string path_;
+  ImageHeader first_header_;
   FramePattern pattern_;
   std::string role_;
   std::map<int, std::string> files_;

@@ -14,6 +14,7 @@
 
 #include "hostapp/image.h"
 #include "media/errors.h"
+#include "media/image_read.h"
 
 namespace vmedia {
 
@@ -67,6 +68,8 @@ class Source {
   // What the files say of their colour; nothing for movies, whose streams' colour descriptions
   // are not read.
   virtual ColourTag colour_tag() const { return {}; }
+  // The header of a still's file or of a sequence's first frame; null for a movie.
+  virtual const ImageHeader* header() const { return nullptr; }
   // The file that holds frame `n`: a sequence's numbered file, whether it exists or not; a still's
   // or a movie's one file.
   virtual std::string FileOf(int n) const {

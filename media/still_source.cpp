@@ -10,8 +10,11 @@ namespace {
 
 class StillSource : public Source {
  public:
-  StillSource(const std::string& path, const OpenOptions& options)
-      : path_(path), role_(options.role + " image"), header_(ReadImageHeader(path, role_)) {}
+  StillSource(const std::string& path, const OpenOptions& options,
+              std::optional<ImageHeader> header)
+      : path_(path),
+        role_(options.role + " image"),
+        header_(header ? std::move(*header) : ReadImageHeader(path, role_)) {}
 
   SourceKind kind() const override { return SourceKind::kStill; }
   const std::string& path() const override { return path_; }
@@ -20,6 +23,7 @@ class StillSource : public Source {
   int width() const override { return header_.width; }
   int height() const override { return header_.height; }
   int depth() const override { return DepthOf(header_.deep_samples); }
+  const ImageHeader* header() const override { return &header_; }
   ColourTag colour_tag() const override {
     return {.space = header_.colour_space, .float_samples = header_.float_samples};
   }
@@ -41,8 +45,9 @@ class StillSource : public Source {
 
 }  // namespace
 
-std::unique_ptr<Source> OpenStill(const std::string& path, const OpenOptions& options) {
-  return std::make_unique<StillSource>(path, options);
+std::unique_ptr<Source> OpenStill(const std::string& path, const OpenOptions& options,
+                                  std::optional<ImageHeader> header) {
+  return std::make_unique<StillSource>(path, options, std::move(header));
 }
 
 }  // namespace vmedia

@@ -91,19 +91,13 @@ Window ScaledWindow(const Window& w, int downsample) {
 FootageFacts ReadFootageFacts(const vmedia::Source& source) {
   FootageFacts facts;
   facts.data = {0, 0, source.width(), source.height()};
-  if (source.kind() == vmedia::SourceKind::kMovie) {
+  if (!source.header()) {  // a movie
     facts.type = source.depth() == 8 ? SampleType::kUInt8 : SampleType::kUInt16;
     facts.precision = source.depth() == 8 ? 8 : 10;
     return facts;
   }
-  const std::string path = source.FileOf(source.range().first);
-  OIIO::ImageSpec config;
-  config.attribute("oiio:UnassociatedAlpha", 1);
-  auto in = OIIO::ImageInput::open(path, &config);
-  if (!in)
-    throw InputError("input " + Quoted(path) +
-                     ": cannot read it as an image: " + vhost::FirstLine(OIIO::geterror()));
-  const OIIO::ImageSpec& spec = in->spec();
+  // The header the source read when it opened: its file is not opened again.
+  const OIIO::ImageSpec& spec = source.header()->spec;
   facts.type =
       TypeOf(spec.format, spec.get_int_attribute("oiio:BitsPerSample", 0), &facts.precision);
   facts.data = {spec.x, spec.y, spec.width, spec.height};

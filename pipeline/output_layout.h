@@ -25,7 +25,7 @@ struct FootageFacts {
   OIIO::ParamValueList attributes;          // the metadata worth carrying to the output
 };
 
-// Reads a source's facts from its file's header. Throws InputError when the header cannot be read.
+// A source's facts, from the header it read when it opened (a movie has only its type).
 FootageFacts ReadFootageFacts(const vmedia::Source& source);
 
 // The layout of every output image: the given --out-type or the input's own type where the
