@@ -117,7 +117,7 @@ vmedia::MovieWriterOptions AudioOf(const RenderSettings& s, const vmedia::Source
     return audio;
   }
   audio.audio_from = input.path();
-  audio.audio_start = static_cast<double>(frames_in) * s.fps.den / s.fps.num;
+  audio.audio_start = FrameSeconds(static_cast<double>(frames_in), s.fps);
   return audio;
 }
 

@@ -74,7 +74,7 @@ nlohmann::json ControlValuesJson(const std::vector<ControlInfo>& controls,
     if (!c.cannot_set.empty()) continue;
     nlohmann::json values = nlohmann::json::object();
     for (int frame : s.frames) {
-      const double seconds = static_cast<double>(frame) * s.fps.den / s.fps.num;
+      const double seconds = FrameSeconds(frame, s.fps);
       values[std::to_string(frame)] = store.ValueAt(c.index, seconds);
     }
     all.push_back({{"name", c.name.empty() ? c.identifier : c.name},

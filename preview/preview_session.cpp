@@ -251,7 +251,7 @@ json PreviewSession::StateLocked() const {
   state["frame"] = frame_;
   state["first"] = settings_.first_frame;
   state["last"] = settings_.last_frame;
-  state["fps"] = static_cast<double>(settings_.fps.num) / settings_.fps.den;
+  state["fps"] = settings_.fps.value();
   const vmedia::Source& input = layers_.input->source();
   const PF_RationalScale scale{1, static_cast<A_u_long>(settings_.downsample)};
   state["width"] = vhost::ScaledSize(input.width(), scale);
