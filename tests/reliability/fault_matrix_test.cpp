@@ -241,7 +241,7 @@ class FaultMatrixTest : public ::testing::Test {
           EXPECT_EQ(faulted.output->width, 0) << what;
           break;
         case Picture::kUntouched:
-          EXPECT_TRUE(vhost::IsUnwritten(*faulted.output)) << what;
+          EXPECT_TRUE(testimg::IsUnwritten(*faulted.output)) << what;
           break;
         case Picture::kCleared:
           EXPECT_TRUE(testimg::IsCleared(*faulted.output)) << what;

@@ -77,7 +77,7 @@ TEST_F(RenderFailureTest, LayerCheckoutFailuresReturnTheirCodeSilently) {
     probe().FailCall("checkout_layer_pixels", nth, PF_Err_OUT_OF_MEMORY);
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, PF_Err_OUT_OF_MEMORY) << nth;
-    EXPECT_TRUE(vhost::IsUnwritten(r.output)) << "no output was checked out, nothing written";
+    EXPECT_TRUE(testimg::IsUnwritten(r.output)) << "no output was checked out, nothing written";
     EXPECT_EQ(TakeMessages(), Strings{});
     ExpectRecovered();
   }
@@ -87,7 +87,7 @@ TEST_F(RenderFailureTest, OutputCheckoutWithoutBufferReturnsSilently) {
   probe().FailCall("checkout_output", 1, PF_Err_INTERNAL_STRUCT_DAMAGED);
   vhost::RenderResult r = Render(input_, &map_);
   EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
-  EXPECT_TRUE(vhost::IsUnwritten(r.output));
+  EXPECT_TRUE(testimg::IsUnwritten(r.output));
   EXPECT_EQ(TakeMessages(), Strings{});
   ExpectRecovered();
 }
@@ -303,7 +303,7 @@ TEST_F(RenderFailureTest, ARefusedUploadReadsAsTransparentBlack) {
   job.input = &input8;
   const vhost::RenderResult r = host().Render(job);
   EXPECT_EQ(r.err, PF_Err_NONE);
-  EXPECT_FALSE(vhost::IsUnwritten(r.output));
+  EXPECT_FALSE(testimg::IsUnwritten(r.output));
   EXPECT_TRUE(testimg::IsCleared(r.output));
   TakeMessages();
 }
