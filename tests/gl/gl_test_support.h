@@ -13,6 +13,7 @@
 #include "gl/context.h"
 #include "gl/fbo.h"
 #include "gl/program.h"
+#include "gl/quad.h"
 #include "support/gl_fixture.h"
 #include "support/output_capture.h"
 
@@ -29,6 +30,14 @@ inline uint32_t BuildProgram(const char* vertex, const char* fragment) {
   const ShaderStageWord stages[] = {GL_VERTEX_SHADER, StageSource(vertex), GL_FRAGMENT_SHADER,
                                     StageSource(fragment), 0};
   return CreateProgram(stages, "");
+}
+
+// The full-screen quad carrying `uniforms`, for tests that draw it one call at a time.
+inline GL_Pod CreateQuad(uint32_t program, const UniformMap& uniforms, uint8_t use_rect,
+                         const A_FloatRect& rect) {
+  GL_Pod pod = QuadGeometry(program, use_rect, rect);
+  pod.uniforms = uniforms;
+  return pod;
 }
 
 // A host buffer of `width` × `height` pixels whose rows carry `pad` extra pixels.

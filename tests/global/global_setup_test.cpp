@@ -31,7 +31,7 @@ EGLContext CurrentEglContext() {
 }
 
 LocalGLStruct* Record(vhost::Host& host) {
-  return static_cast<LocalGLStruct*>(host.global_block());
+  return static_cast<LocalGLStruct*>(GlobalBlock(host));
 }
 
 // The driver's text as a field of the record should hold it.
@@ -169,7 +169,7 @@ std::string CheckSetupWithoutGL() {
   vhost::Host host(VARNEX_MODULE);
   host.probe();
   expect(host.GlobalSetup() == PF_Err_NONE, "setup failed");
-  const auto* record = static_cast<const unsigned char*>(host.global_block());
+  const auto* record = static_cast<const unsigned char*>(GlobalBlock(host));
   expect(record != nullptr, "no global block");
   if (record != nullptr) {
     // A null context, no programs and four empty texts: the whole block is zero.
