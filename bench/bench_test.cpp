@@ -57,7 +57,7 @@ class FloorTest : public ::testing::Test {
 TEST_F(FloorTest, CopiesPixelsBackThroughPaddedRows) {
   for (int bpc : {8, 32}) {
     const vhost::Image input = MakeInputLayer(37, 21, bpc);
-    vhost::Image output = vhost::Image::Make(37, 21, bpc);
+    vhost::Image output = MakeHostBuffer(37, 21, bpc);
     Config config;
     config.bpc = bpc;
     config.aa = AntiAliasing::kNone;
@@ -78,7 +78,7 @@ TEST_F(FloorTest, DrawsThePassesOfThePlanAtTheirSizes) {
   config.map_layer = true;
   config.map_softness = 10.0;
   const PassPlan plan = PlanFor(config, 40, 24);
-  vhost::Image output = vhost::Image::Make(40, 24, 8);
+  vhost::Image output = MakeHostBuffer(40, 24, 8);
   ResetGLTrace();
   floor_.Render(plan, input, &map, &output);
   const GLTraceCounts trace = ReadGLTrace();

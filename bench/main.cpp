@@ -77,6 +77,38 @@ void Usage(FILE* out) {
       "                DIR/lib/varnex-effect.so)\n");
 }
 
+// Options that set one switch, and options that take their value as it is.
+struct Switch {
+  const char* name;
+  bool Options::*field;
+  bool value;
+};
+constexpr Switch kSwitches[] = {
+    {"--profile", &Options::profile, true},           {"--full", &Options::full, true},
+    {"--floor-memory", &Options::floor_memory, true}, {"--no-memory", &Options::memory, false},
+    {"--no-threads", &Options::threads, false},       {"--no-sequence", &Options::sequence, false},
+    {"--no-footage", &Options::footage, false},       {"--encodings", &Options::encodings, true},
+};
+struct Text {
+  const char* name;
+  std::string Options::*field;
+};
+constexpr Text kTexts[] = {
+    {"--only", &Options::only},
+    {"--module", &Options::module},
+    {"--varnex-before", &Options::varnex_before},
+    {"--module-before", &Options::module_before},
+    {"--varnex", &Options::varnex},
+    {"--out", &Options::out_dir},
+};
+
+template <typename Entry, size_t N>
+const Entry* Find(const Entry (&table)[N], const std::string& name) {
+  for (const Entry& e : table)
+    if (name == e.name) return &e;
+  return nullptr;
+}
+
 bool ParseOptions(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -84,15 +116,13 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       if (i + 1 >= argc) throw std::runtime_error(std::string(name) + " needs a value");
       return argv[++i];
     };
-    if (a == "--quick") {
+    if (const Switch* s = Find(kSwitches, a)) {
+      o->*(s->field) = s->value;
+    } else if (const Text* t = Find(kTexts, a)) {
+      o->*(t->field) = next(t->name);
+    } else if (a == "--quick") {
       o->frame = {480, 270};
       o->reps = 3;
-    } else if (a == "--only") {
-      o->only = next("--only");
-    } else if (a == "--profile") {
-      o->profile = true;
-    } else if (a == "--full") {
-      o->full = true;
     } else if (a == "--reps") {
       o->reps = std::max(1, std::stoi(next("--reps")));
     } else if (a == "--warmup") {
@@ -102,38 +132,16 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       if (std::sscanf(v.c_str(), "%dx%d", &o->frame.width, &o->frame.height) != 2 ||
           o->frame.width <= 0 || o->frame.height <= 0)
         throw std::runtime_error("--size takes WxH");
-    } else if (a == "--floor-memory") {
-      o->floor_memory = true;
-    } else if (a == "--no-memory") {
-      o->memory = false;
-    } else if (a == "--no-threads") {
-      o->threads = false;
-    } else if (a == "--no-sequence") {
-      o->sequence = false;
-    } else if (a == "--no-footage") {
-      o->footage = false;
     } else if (a == "--footage-only") {
       o->footage_only = true;
       o->threads = o->memory = o->sequence = false;
-    } else if (a == "--encodings") {
-      o->encodings = true;
     } else if (a == "--budget") {
       o->budget_s = std::stod(next("--budget"));
       o->config_budget_s = o->budget_s * 0.6;
-    } else if (a == "--module") {
-      o->module = next("--module");
-    } else if (a == "--varnex-before") {
-      o->varnex_before = next("--varnex-before");
-    } else if (a == "--module-before") {
-      o->module_before = next("--module-before");
     } else if (a == "--before") {
       const std::string dir = next("--before");
       o->varnex_before = dir + "/bin/varnex";
       o->module_before = dir + "/lib/varnex-effect.so";
-    } else if (a == "--varnex") {
-      o->varnex = next("--varnex");
-    } else if (a == "--out") {
-      o->out_dir = next("--out");
     } else if (a == "--help" || a == "-h") {
       return false;
     } else {

@@ -6,12 +6,13 @@
 #include "bench/measure.h"
 #include "bench/synthetic.h"
 #include "bench/timing.h"
+#include "hostapp/probe.h"
 
 namespace vbench {
 
 namespace {
 
-// A render that writes nothing leaves its middle row as the host filled it.
+// A render that writes nothing leaves its middle row as the probe had the host fill it.
 void CheckWritten(const vhost::Image& output, const std::string& name) {
   const uint8_t* row = output.Row(output.height / 2);
   const size_t bytes = static_cast<size_t>(output.width) * output.PixelBytes();
@@ -88,7 +89,7 @@ ConfigResult MeasureConfig(EffectRunner& effect, EffectRunner* before, GLFloor& 
     start = Clock::now();
     floor.MakeCurrent();
     // A host hands out a fresh output buffer for every frame; so does the floor.
-    vhost::Image output = vhost::Image::Make(frame.width, frame.height, config.bpc);
+    vhost::Image output = MakeHostBuffer(frame.width, frame.height, config.bpc);
     floor.Render(plan, input, map_ptr, &output);
     if (timed) {
       floor_ms.push_back(MillisecondsSince(start));
@@ -132,7 +133,7 @@ Profile ProfileConfig(EffectRunner& effect, GLFloor& floor, const Config& config
     ResetGLTrace();
     start = Clock::now();
     floor.MakeCurrent();
-    vhost::Image output = vhost::Image::Make(frame.width, frame.height, config.bpc);
+    vhost::Image output = MakeHostBuffer(frame.width, frame.height, config.bpc);
     floor.Render(plan, input, map_ptr, &output);
     if (i > 0) {
       floor_ms.push_back(MillisecondsSince(start));

@@ -56,7 +56,7 @@ int RunPeakChild(const std::string& module_path, const std::string& which, const
     double ms = 0;
     long before = 0;
     if (which == "floor") {
-      vhost::Image output = vhost::Image::Make(frame.width, frame.height, config.bpc);
+      vhost::Image output = MakeHostBuffer(frame.width, frame.height, config.bpc);
       ResetPeak();
       ResetGLTrace();
       before = StatusKiB("VmRSS");
@@ -74,8 +74,8 @@ int RunPeakChild(const std::string& module_path, const std::string& which, const
       ms = MillisecondsSince(start);
     }
     const GLTraceCounts trace = ReadGLTrace();
-    std::fprintf(answer, "%ld %ld %.1f %d %d\n", before, StatusKiB("VmHWM"), ms, trace.last_wider_alloc_w,
-                 trace.max_alloc_w);
+    std::fprintf(answer, "%ld %ld %.1f %d %d\n", before, StatusKiB("VmHWM"), ms,
+                 trace.last_wider_alloc_w, trace.max_alloc_w);
     std::fflush(answer);
     return 0;
   } catch (const std::exception& e) {

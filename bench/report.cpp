@@ -202,16 +202,14 @@ void PrintSummary(FILE* out, const Report& report) {
 bool WriteJson(const std::string& dir, const Report& report, std::string* error) {
   using nlohmann::json;
   json rows = json::array();
-  for (const ConfigResult& r : report.configs)
-    rows.push_back({{"config", r.config.Name()},
-                    {"ms", r.ms},
-                    {"floor_ms", r.floor_ms},
-                    {"ratio", r.Ratio()}});
-  for (size_t i = 0; i < report.configs.size(); ++i) {
-    const ConfigResult& r = report.configs[i];
-    if (r.before_ms <= 0) continue;
-    rows[i]["before_ms"] = r.before_ms;
-    rows[i]["before_ratio"] = r.BeforeRatio();
+  for (const ConfigResult& r : report.configs) {
+    json row = {
+        {"config", r.config.Name()}, {"ms", r.ms}, {"floor_ms", r.floor_ms}, {"ratio", r.Ratio()}};
+    if (r.before_ms > 0) {
+      row["before_ms"] = r.before_ms;
+      row["before_ratio"] = r.BeforeRatio();
+    }
+    rows.push_back(std::move(row));
   }
 
   json summary;
@@ -222,21 +220,21 @@ bool WriteJson(const std::string& dir, const Report& report, std::string* error)
   summary["frame"] = {report.frame.width, report.frame.height};
   summary["timed_renders"] = report.reps;
   summary["configs"] = json::array();
-  for (const ConfigResult& r : report.configs)
-    summary["configs"].push_back({{"config", r.config.Name()},
-                                  {"ms", r.ms},
-                                  {"gl_phase_ms", r.gl_ms},
-                                  {"floor_ms", r.floor_ms},
-                                  {"ratio", r.Ratio()},
-                                  {"cpu_ms", r.cpu_ms},
-                                  {"floor_cpu_ms", r.floor_cpu_ms},
-                                  {"cpu_ratio", r.CpuRatio()}});
-  for (size_t i = 0; i < report.configs.size(); ++i) {
-    const ConfigResult& r = report.configs[i];
-    if (r.before_ms <= 0) continue;
-    summary["configs"][i]["before_ms"] = r.before_ms;
-    summary["configs"][i]["before_ratio"] = r.BeforeRatio();
-    summary["configs"][i]["before_cpu_ratio"] = r.BeforeCpuRatio();
+  for (const ConfigResult& r : report.configs) {
+    json row = {{"config", r.config.Name()},
+                {"ms", r.ms},
+                {"gl_phase_ms", r.gl_ms},
+                {"floor_ms", r.floor_ms},
+                {"ratio", r.Ratio()},
+                {"cpu_ms", r.cpu_ms},
+                {"floor_cpu_ms", r.floor_cpu_ms},
+                {"cpu_ratio", r.CpuRatio()}};
+    if (r.before_ms > 0) {
+      row["before_ms"] = r.before_ms;
+      row["before_ratio"] = r.BeforeRatio();
+      row["before_cpu_ratio"] = r.BeforeCpuRatio();
+    }
+    summary["configs"].push_back(std::move(row));
   }
   if (report.have_memory && report.memory.ok)
     summary["peak_memory_8x"] = {{"delta_mib", report.memory.DeltaMiB()},

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "hostapp/probe.h"
+
 namespace vbench {
 
 namespace {
@@ -22,8 +24,12 @@ inline void Put(vhost::Image& img, uint8_t* row, int x, const float argb[4]) {
 
 }  // namespace
 
+vhost::Image MakeHostBuffer(int width, int height, int bpc) {
+  return vhost::Image::Make(width, height, bpc, 0, 0, vhost::Probe::kRowPadding);
+}
+
 vhost::Image MakeInputLayer(int width, int height, int bpc) {
-  vhost::Image img = vhost::Image::Make(width, height, bpc);
+  vhost::Image img = MakeHostBuffer(width, height, bpc);
   for (int y = 0; y < height; ++y) {
     uint8_t* row = img.Row(y);
     const float v = static_cast<float>(y) / static_cast<float>(height);
@@ -66,7 +72,7 @@ vhost::Image MakeGrainyInputLayer(int width, int height, int bpc) {
 }
 
 vhost::Image MakeMapLayer(int width, int height, int bpc) {
-  vhost::Image img = vhost::Image::Make(width, height, bpc);
+  vhost::Image img = MakeHostBuffer(width, height, bpc);
   const float scale = 40.0f / static_cast<float>(width);
   for (int y = 0; y < height; ++y) {
     uint8_t* row = img.Row(y);

@@ -6,6 +6,10 @@
 
 namespace vbench {
 
+// A zeroed buffer with the padded rows of a render under the probe that EffectRunner installs:
+// the floor reads and writes rows laid out as the effect's are, and the host serves these layers
+// without copying them in the timed render.
+vhost::Image MakeHostBuffer(int width, int height, int bpc);
 // A colourful frame with diagonal bands and a soft vignette in alpha, so displacement, blur and
 // filtering all see varied values.
 vhost::Image MakeInputLayer(int width, int height, int bpc);

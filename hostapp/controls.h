@@ -18,6 +18,7 @@ namespace vhost {
 struct Keyframe {
   double time;  // seconds
   double value;
+  bool operator==(const Keyframe&) const = default;
 };
 
 struct Control {

@@ -56,11 +56,6 @@ Probe& Host::probe() {
   return *probe_;
 }
 
-void* Host::global_block() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return out_data_.global_data ? *out_data_.global_data : nullptr;
-}
-
 // ---- Sending ----
 
 PF_InData Host::MakeInData(const Timing& timing) {

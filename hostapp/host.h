@@ -115,14 +115,11 @@ class Host {
   RenderResult Render(const RenderJob& job);
 
   // ---- State ----
-  PF_InData& in_data() { return in_data_; }
   PF_OutData& out_data() { return out_data_; }
   Timing& timing() { return timing_; }
   ControlStore& controls() { return controls_; }
   const ControlStore& controls() const { return controls_; }
   bool global_setup_done() const { return global_setup_done_; }
-  // Global-data block through the handle, or null.
-  void* global_block() const;
 
   // ---- Test instruments ----
   // The probe that watches this host; the first call installs it. It sees only the commands that
@@ -153,7 +150,6 @@ class Host {
   PF_InData MakeInData(const Timing& timing);
 
   Module module_;
-  PF_InData in_data_{};
   PF_OutData out_data_{};
   Timing timing_;
   ControlStore controls_;

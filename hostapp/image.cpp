@@ -1,15 +1,12 @@
 #include "hostapp/image.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace vhost {
 
-Image Image::Make(int width, int height, int bpc, int origin_x, int origin_y) {
-  // Pad every row by three pixels and a few odd bytes' worth, rounded to the pixel size, so that
-  // no consumer can get away with assuming tightly packed rows.
+Image Image::Make(int width, int height, int bpc, int origin_x, int origin_y, int padding) {
   const size_t pixel = bpc == 32 ? 16 : 4;
-  const size_t rowbytes = (static_cast<size_t>(width) + 3) * pixel;
+  const size_t rowbytes = (static_cast<size_t>(width) + static_cast<size_t>(padding)) * pixel;
   return Image{.width = width,
                .height = height,
                .bpc = bpc,
@@ -50,11 +47,6 @@ PF_LayerDef Image::View() {
   def.origin_x = origin_x;
   def.origin_y = origin_y;
   return def;
-}
-
-bool IsUnwritten(const Image& img) {
-  return std::all_of(img.storage.begin(), img.storage.end(),
-                     [](uint8_t b) { return b == kUnwrittenByte; });
 }
 
 }  // namespace vhost

@@ -9,12 +9,8 @@
 
 namespace vhost {
 
-// Every byte of an output buffer holds this until the effect writes it, so a render that forgets
-// to clear or write its output cannot pass unnoticed.
-constexpr uint8_t kUnwrittenByte = 0xCD;
-
 // A pixel buffer the host hands out: alpha-red-green-blue, 8 bits or 32-bit float per channel.
-// Rows are always padded beyond width × pixel size so the effect's row handling is exercised.
+// Rows hold width × pixel size bytes, and `padding` pixels more where a test asks for them.
 struct Image {
   int width = 0;
   int height = 0;
@@ -25,7 +21,8 @@ struct Image {
   std::vector<uint8_t> storage;
 
   // Zeroed pixels and padding.
-  static Image Make(int width, int height, int bpc, int origin_x = 0, int origin_y = 0);
+  static Image Make(int width, int height, int bpc, int origin_x = 0, int origin_y = 0,
+                    int padding = 0);
   int PixelBytes() const { return bpc == 32 ? 16 : 4; }
   uint8_t* Row(int y) { return storage.data() + static_cast<size_t>(y) * rowbytes; }
   const uint8_t* Row(int y) const { return storage.data() + static_cast<size_t>(y) * rowbytes; }
@@ -35,8 +32,5 @@ struct Image {
   // A PF_LayerDef view of this image (data points into storage).
   PF_LayerDef View();
 };
-
-// Whether every byte of `img`, padding included, still holds kUnwrittenByte.
-bool IsUnwritten(const Image& img);
 
 }  // namespace vhost

@@ -1,8 +1,31 @@
 #include "hostapp/probe.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "hostapp/callback.h"
 
 namespace vhost {
+
+// ---- Buffers of a watched render ----
+
+Image Probe::Output(int width, int height, int bpc) {
+  Image output = Image::Make(width, height, bpc, 0, 0, kRowPadding);
+  std::fill(output.storage.begin(), output.storage.end(), kUnwrittenByte);
+  return output;
+}
+
+bool Probe::HasTightRows(const Image& layer) {
+  return layer.rowbytes == static_cast<A_long>(layer.width) * layer.PixelBytes();
+}
+
+Image Probe::WithPaddedRows(const Image& layer) {
+  Image padded = Image::Make(layer.width, layer.height, layer.bpc, layer.origin_x, layer.origin_y,
+                             kRowPadding);
+  const size_t bytes = static_cast<size_t>(layer.width) * layer.PixelBytes();
+  for (int y = 0; y < layer.height; ++y) std::memcpy(padded.Row(y), layer.Row(y), bytes);
+  return padded;
+}
 
 // ---- Fault injection ----
 

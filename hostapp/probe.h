@@ -2,6 +2,10 @@
 // the calls the effect makes, to inject faults into them, and to check the effect's use of the
 // protocol. A host without a probe logs nothing, builds no strings and takes no lock per call.
 //
+// A render under a probe also gets buffers that catch careless pixel code: layers and output with
+// padded rows, and an output whose every byte holds kUnwrittenByte until the effect writes it. A
+// host without a probe hands out tight rows and a zeroed output, and spends no pass on either.
+//
 // What is instrumentation and what is the host's own:
 //  - The host keeps what its answers depend on: the effect and stream references of a command
 //    (so a reference from elsewhere, or one disposed twice, is refused), the nesting of undo
@@ -14,6 +18,7 @@
 // records whose checkout failed, and the host must not turn that into an error.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -23,9 +28,14 @@
 #include <utility>
 #include <vector>
 
+#include "hostapp/image.h"
 #include "pf_suites.h"
 
 namespace vhost {
+
+// What every byte of a watched render's output holds until the effect writes it, so a render
+// that forgets to clear or write its output cannot pass unnoticed.
+constexpr uint8_t kUnwrittenByte = 0xCD;
 
 class Host;
 struct CommandScope;
@@ -67,6 +77,17 @@ class Probe {
   explicit Probe(const Host& host) : host_(host) {}
   Probe(const Probe&) = delete;
   Probe& operator=(const Probe&) = delete;
+
+  // ---- Buffers of a watched render ----
+  // Pixels of padding after each row: a reader that assumes width × pixel size bytes per row
+  // reads the wrong pixels.
+  static constexpr int kRowPadding = 3;
+  // The output: padded rows, every byte kUnwrittenByte.
+  static Image Output(int width, int height, int bpc);
+  // Whether a layer's rows are exactly width × pixel size bytes, and so must be copied into
+  // padded ones before a watched render hands the layer out.
+  static bool HasTightRows(const Image& layer);
+  static Image WithPaddedRows(const Image& layer);
 
   // ---- Fault injection ----
   // The n-th call (1-based, counted from now) of `function` returns `code` instead of running.

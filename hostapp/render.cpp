@@ -1,6 +1,6 @@
 // Layers and rendering: the pre-render and smart-render callbacks, the output world, and the fill
 // utility. The host hands layers out at the command's downsample factor, as a host's draft mode
-// does, and always with padded rows.
+// does; under a probe, with padded rows.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -8,6 +8,7 @@
 #include "effect/hostkit/checkout_ids.h"
 #include "hostapp/draft_layers.h"
 #include "hostapp/host.h"
+#include "hostapp/probe.h"
 #include "hostapp/suites.h"
 
 namespace vhost {
@@ -43,17 +44,20 @@ PF_LRect Intersection(const PF_LRect& a, const PF_LRect& b) {
 // the layer at the time asked, at the command's resolution, within the rectangle asked.
 struct ServedLayer {
   LayerCheckout asked;
-  const Image* layer = nullptr;         // null: the parameter names no layer
-  std::shared_ptr<const Image> held;    // the picture of a layer over time
-  std::shared_ptr<const Image> scaled;  // the layer at the command's resolution, when not full
-  PF_LRect rect{};                      // the part served, in the input frame's coordinates
-  int frame_x = 0, frame_y = 0;         // where that frame's origin lies in the layer's own pixels
+  const Image* layer = nullptr;       // null: the parameter names no layer
+  std::shared_ptr<const Image> held;  // the picture of a layer over time
+  // What the host made of the layer for this checkout: the layer at the command's resolution,
+  // when not full, or copied into padded rows under a probe.
+  std::shared_ptr<const Image> made;
+  PF_LRect rect{};               // the part served, in the input frame's coordinates
+  int frame_x = 0, frame_y = 0;  // where that frame's origin lies in the layer's own pixels
 };
 
 // Per-render state shared by the two commands of one job.
 struct RenderState {
   const RenderJob* job = nullptr;
   DraftLayers* drafts = nullptr;  // the host's layers at draft resolutions
+  bool watched = false;           // a probe was installed when the render began
   // The frame the rectangles are given in: the input layer's origin at the current time.
   int frame_origin_x = 0, frame_origin_y = 0;
   std::vector<std::unique_ptr<ServedLayer>> checkouts;  // in the pre-render's order
@@ -86,9 +90,14 @@ void Serve(const RenderState& render, ServedLayer& served) {
     const PF_RationalScale& x = job.timing.downsample_x;
     const PF_RationalScale& y = job.timing.downsample_y;
     // A picture handed over by reference can be kept; one lent by address can change after.
-    served.scaled = served.held ? render.drafts->Get(served.held, x, y)
-                                : std::make_shared<const Image>(Downsample(*served.layer, x, y));
-    served.layer = served.scaled.get();
+    served.made = served.held ? render.drafts->Get(served.held, x, y)
+                              : std::make_shared<const Image>(Downsample(*served.layer, x, y));
+    served.layer = served.made.get();
+  }
+  // Under a probe the effect meets padded rows in every layer, whoever made the picture.
+  if (render.watched && Probe::HasTightRows(*served.layer)) {
+    served.made = std::make_shared<const Image>(Probe::WithPaddedRows(*served.layer));
+    served.layer = served.made.get();
   }
   const Image& layer = *served.layer;
   const int x = layer.origin_x - render.frame_origin_x;
@@ -219,6 +228,7 @@ RenderResult Host::Render(const RenderJob& job) {
   RenderState state;
   state.job = &job;
   state.drafts = &draft_layers_;
+  state.watched = has_probe();
 
   // Without an input layer (a test of the effect's handling of a missing layer) the request is
   // empty and the output size must come from the job.
@@ -255,8 +265,12 @@ RenderResult Host::Render(const RenderJob& job) {
     out_w = job.output_size->first;
     out_h = job.output_size->second;
   }
-  result.output = Image::Make(std::max(out_w, 0), std::max(out_h, 0), job.bpc);
-  std::fill(result.output.storage.begin(), result.output.storage.end(), kUnwrittenByte);
+  out_w = std::max(out_w, 0);
+  out_h = std::max(out_h, 0);
+  // Without a probe the output stays zeroed: the effect clears what it checks out, and a render
+  // that fails before its checkout leaves transparent black rather than whatever the heap held.
+  result.output =
+      state.watched ? Probe::Output(out_w, out_h, job.bpc) : Image::Make(out_w, out_h, job.bpc);
   state.output = &result.output;
 
   PF_SmartRenderInput render_input{};

@@ -18,15 +18,17 @@ void Restore(ControlStore* store, const std::vector<std::pair<int, ControlState>
   }
 }
 
-}  // namespace
-
-bool ControlState::operator==(const ControlState& other) const {
-  if (value != other.value || value2 != other.value2 || keys.size() != other.keys.size())
-    return false;
-  for (size_t i = 0; i < keys.size(); ++i)
-    if (keys[i].time != other.keys[i].time || keys[i].value != other.keys[i].value) return false;
+// Puts the controls of the newest step of `from` back to its `side` and moves the step to `to`.
+bool Walk(std::vector<UndoStep>& from, std::vector<UndoStep>& to,
+          std::vector<std::pair<int, ControlState>> UndoStep::*side, ControlStore* store) {
+  if (from.empty()) return false;
+  Restore(store, from.back().*side);
+  to.push_back(std::move(from.back()));
+  from.pop_back();
   return true;
 }
+
+}  // namespace
 
 std::vector<ControlState> UndoHistory::Capture(const ControlStore& store) {
   std::vector<ControlState> states;
@@ -52,19 +54,11 @@ bool UndoHistory::Record(std::string name, const std::vector<ControlState>& befo
 }
 
 bool UndoHistory::Undo(ControlStore* store) {
-  if (done_.empty()) return false;
-  Restore(store, done_.back().before);
-  undone_.push_back(std::move(done_.back()));
-  done_.pop_back();
-  return true;
+  return Walk(done_, undone_, &UndoStep::before, store);
 }
 
 bool UndoHistory::Redo(ControlStore* store) {
-  if (undone_.empty()) return false;
-  Restore(store, undone_.back().after);
-  done_.push_back(std::move(undone_.back()));
-  undone_.pop_back();
-  return true;
+  return Walk(undone_, done_, &UndoStep::after, store);
 }
 
 }  // namespace vhost

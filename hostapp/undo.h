@@ -16,7 +16,7 @@ struct ControlState {
   double value = 0;
   double value2 = 0;
   std::vector<Keyframe> keys;
-  bool operator==(const ControlState& other) const;
+  bool operator==(const ControlState&) const = default;
 };
 
 struct UndoStep {

@@ -13,24 +13,6 @@ namespace {
 constexpr int64_t kPositionBytes = 16 * sizeof(float);
 constexpr int64_t kTexCoordBytes = 8 * sizeof(float);
 
-// The draw parameters, buffers and attributes of a four-vertex strip; the uniforms are left to
-// the caller, so a draw that only reads them need not copy them.
-void FillQuadGeometry(GL_Pod& pod, uint32_t program, const float* positions,
-                      const float* tex_coords) {
-  for (uint32_t& slot : pod.params) slot = 0;
-  pod.params[kPodMode] = GL_TRIANGLE_STRIP;
-  pod.params[kPodCount] = 4;
-  pod.params[kPodInstances] = 1;
-  pod.params[kPodProgram] = program;
-  pod.buffers.resize(2);
-  pod.buffers[0] = CreateBuffer(positions, kPositionBytes, GL_ARRAY_BUFFER, GL_STATIC_DRAW);
-  pod.buffers[1] = CreateBuffer(tex_coords, kTexCoordBytes, GL_ARRAY_BUFFER, GL_STATIC_DRAW);
-  pod.attributes["vertex"] = {pod.buffers[0], 4, GL_FLOAT, 4 * sizeof(float)};
-  pod.attributes["tex"] = {pod.buffers[1], 2, GL_FLOAT, 2 * sizeof(float)};
-  // For shaders that name their texture-coordinate input this way.
-  pod.attributes["texCoordIn"] = pod.attributes["tex"];
-}
-
 // The rectangle's corners in strip order: (left, top) goes to the lower-left vertex.
 void RectTexCoords(const A_FloatRect& rect, float* tex_coords) {
   const float left = static_cast<float>(rect.left);
@@ -53,20 +35,24 @@ uint32_t CreateBuffer(const void* data, int64_t size, uint32_t target, uint32_t 
   return buffer;
 }
 
-GL_Pod CreateQuadFromVertices(uint32_t program, const UniformMap& uniforms, const float* positions,
-                              const float* tex_coords) {
+GL_Pod QuadGeometry(uint32_t program, uint8_t use_rect, const A_FloatRect& rect) {
+  float rect_coords[8];
+  if (use_rect != 0) RectTexCoords(rect, rect_coords);
   GL_Pod pod;
-  FillQuadGeometry(pod, program, positions, tex_coords);
-  pod.uniforms = uniforms;
+  for (uint32_t& slot : pod.params) slot = 0;
+  pod.params[kPodMode] = GL_TRIANGLE_STRIP;
+  pod.params[kPodCount] = 4;
+  pod.params[kPodInstances] = 1;
+  pod.params[kPodProgram] = program;
+  pod.buffers.resize(2);
+  pod.buffers[0] = CreateBuffer(quad_vertices, kPositionBytes, GL_ARRAY_BUFFER, GL_STATIC_DRAW);
+  pod.buffers[1] = CreateBuffer(use_rect != 0 ? rect_coords : quad_tex, kTexCoordBytes,
+                                GL_ARRAY_BUFFER, GL_STATIC_DRAW);
+  pod.attributes["vertex"] = {pod.buffers[0], 4, GL_FLOAT, 4 * sizeof(float)};
+  pod.attributes["tex"] = {pod.buffers[1], 2, GL_FLOAT, 2 * sizeof(float)};
+  // For shaders that name their texture-coordinate input this way.
+  pod.attributes["texCoordIn"] = pod.attributes["tex"];
   return pod;
-}
-
-GL_Pod CreateQuad(uint32_t program, const UniformMap& uniforms, uint8_t use_rect,
-                  const A_FloatRect& rect) {
-  if (use_rect == 0) return CreateQuadFromVertices(program, uniforms, quad_vertices, quad_tex);
-  float tex_coords[8];
-  RectTexCoords(rect, tex_coords);
-  return CreateQuadFromVertices(program, uniforms, quad_vertices, tex_coords);
 }
 
 void RenderGeneric(Vec4i viewport, const uint32_t* params, uint32_t vertex_array,
@@ -122,10 +108,7 @@ void RenderQuad(PX_FBO* target, uint32_t program, const UniformMap& uniforms, ui
     std::cout << "VRNX: RenderQuad() called without a target" << std::endl;
     return;
   }
-  float rect_coords[8];
-  if (use_rect != 0) RectTexCoords(rect, rect_coords);
-  GL_Pod pod;
-  FillQuadGeometry(pod, program, quad_vertices, use_rect != 0 ? rect_coords : quad_tex);
+  GL_Pod pod = QuadGeometry(program, use_rect, rect);
 
   const Vec4i viewport{0, 0, static_cast<int32_t>(target->color.width),
                        static_cast<int32_t>(target->color.height)};

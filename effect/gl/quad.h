@@ -42,16 +42,12 @@ struct GL_Pod {
 // name is returned all the same.
 uint32_t CreateBuffer(const void* data, int64_t size, uint32_t target, uint32_t usage);
 
-// A triangle-strip pod of four vertices: 16 position floats and 8 texture-coordinate floats,
-// in new buffers, as attributes "vertex", "tex" and "texCoordIn"; a copy of `uniforms`.
-GL_Pod CreateQuadFromVertices(uint32_t program, const UniformMap& uniforms, const float* positions,
-                              const float* tex_coords);
-
-// The full-screen quad, with quad_tex or, when `use_rect` is non-zero, texture coordinates from
-// the rectangle's corners: (left, top) at the lower-left vertex, (right, bottom) at the
-// upper-right.
-GL_Pod CreateQuad(uint32_t program, const UniformMap& uniforms, uint8_t use_rect,
-                  const A_FloatRect& rect);
+// The full-screen quad as a triangle strip: its positions and texture coordinates in two new
+// buffers, as attributes "vertex", "tex" and "texCoordIn", with quad_tex or, when `use_rect` is
+// non-zero, texture coordinates from the rectangle's corners: (left, top) at the lower-left
+// vertex, (right, bottom) at the upper-right. The uniforms are left to the caller, so a draw
+// that only reads them need not copy them.
+GL_Pod QuadGeometry(uint32_t program, uint8_t use_rect, const A_FloatRect& rect);
 
 // Draws with the draw parameters `params` (kPodSlots values) into `framebuffer` with the vertex
 // array and program; optional states are enabled only for the draw. Leaves no vertex array,

@@ -338,7 +338,7 @@ TEST_F(ParamTableTest, GpuPopupsShowTheDriverTextsOfTheGlobalBlock) {
 TEST_F(ParamTableTest, GpuPopupsFollowTheRecordGlobalSetupBuilt) {
   ASSERT_EQ(host().GlobalSetup(), PF_Err_NONE);
   ASSERT_EQ(host().ParamsSetup(), PF_Err_NONE);
-  const auto* block = static_cast<const LocalGLStruct*>(host().global_block());
+  const auto* block = static_cast<const LocalGLStruct*>(GlobalBlock(host()));
   ASSERT_NE(block, nullptr);
   if (block->glVersion[0] == '\0') {
     EXPECT_EQ(control(PARAM_VERSION).text, "NULL");

@@ -131,11 +131,7 @@ TEST_F(GLTest, PaddedEightBitRowsRoundTripWithoutShear) {
   constexpr int kWidth = 5;
   constexpr int kHeight = 3;
   HostBuffer<uint8_t> source(kWidth, kHeight, 2, 0xAB);
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < kWidth; ++x) {
-      for (int c = 0; c < 4; ++c) source.Pixel(x, y)[c] = static_cast<uint8_t>(y * 70 + x * 11 + c);
-    }
-  }
+  source.Paint([](int x, int y, int c) { return y * 70 + x * 11 + c; });
   PX_FBO target = MakeTarget(8, 8);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
   glPixelStorei(GL_PACK_ALIGNMENT, 8);
@@ -154,14 +150,7 @@ TEST_F(GLTest, PaddedEightBitRowsRoundTripWithoutShear) {
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
 
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < back.row_pixels; ++x) {
-      for (int c = 0; c < 4; ++c) {
-        const int expected = x < kWidth ? source.Pixel(x, y)[c] : 0xCD;
-        EXPECT_EQ(back.Pixel(x, y)[c], expected) << x << "," << y << " channel " << c;
-      }
-    }
-  }
+  ExpectOnlyTheRectangleWritten<uint8_t>(back, source, 0xCD);
 
   // Only the buffer's rectangle at (0, 0) of the larger texture was written.
   HostBuffer<float> whole = ReadTarget(target);
@@ -234,12 +223,7 @@ TEST_F(GLTest, TransfersUseTheHostRowsAndGiveBackTheCallersPixelStore) {
     SCOPED_TRACE(odd ? "odd caller state" : "default caller state");
     HostBuffer<uint8_t> source(kWidth, kHeight + kSpareRows, 2, 0xAB);
     source.def.height = kHeight;
-    for (int y = 0; y < kHeight; ++y) {
-      for (int x = 0; x < kWidth; ++x) {
-        for (int c = 0; c < 4; ++c)
-          source.Pixel(x, y)[c] = static_cast<uint8_t>(y * 70 + x * 11 + c + 1);
-      }
-    }
+    source.Paint([](int x, int y, int c) { return y * 70 + x * 11 + c + 1; });
     PX_FBO target = MakeTarget(kTarget, kTarget);
 
     GLuint buffers[2] = {0, 0};
@@ -275,14 +259,7 @@ TEST_F(GLTest, TransfersUseTheHostRowsAndGiveBackTheCallersPixelStore) {
     EXPECT_EQ(bound, 0) << "framebuffer after the read-back";
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
-    for (int y = 0; y < kHeight + kSpareRows; ++y) {
-      for (int x = 0; x < back.row_pixels; ++x) {
-        for (int c = 0; c < 4; ++c) {
-          const int expected = x < kWidth && y < kHeight ? source.Pixel(x, y)[c] : 0xCD;
-          EXPECT_EQ(back.Pixel(x, y)[c], expected) << x << "," << y << " channel " << c;
-        }
-      }
-    }
+    ExpectOnlyTheRectangleWritten<uint8_t>(back, source, 0xCD);
     if (odd) {
       std::vector<uint8_t> held(kBufferBytes, 0);
       glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[1]);
@@ -312,23 +289,12 @@ TEST_F(GLTest, PaddedFloatRowsRoundTripUnclamped) {
   constexpr int kWidth = 3;
   constexpr int kHeight = 2;
   HostBuffer<float> source(kWidth, kHeight, 2, 555.0f);
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < kWidth; ++x) {
-      for (int c = 0; c < 4; ++c) source.Pixel(x, y)[c] = -1.5f + 0.75f * (y * 12 + x * 4 + c);
-    }
-  }
+  source.Paint([](int x, int y, int c) { return -1.5f + 0.75f * (y * 12 + x * 4 + c); });
   PX_FBO target = MakeTarget(4, 4);
   UploadToTexture(target.color.id, &source.def, 32);
   HostBuffer<float> back(kWidth, kHeight, 2, 777.0f);
   FBOHelper::FBOtoEffectWorld(target, &back.def, 32, GL_COLOR_ATTACHMENT0);
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < back.row_pixels; ++x) {
-      for (int c = 0; c < 4; ++c) {
-        const float expected = x < kWidth ? source.Pixel(x, y)[c] : 777.0f;
-        EXPECT_EQ(back.Pixel(x, y)[c], expected) << x << "," << y << " channel " << c;
-      }
-    }
-  }
+  ExpectOnlyTheRectangleWritten(back, source, 777.0f);
   FBOHelper::DeleteGenericFBO(&target);
 }
 

@@ -31,7 +31,7 @@ EGLContext CurrentEglContext() {
 }
 
 LocalGLStruct* Record(vhost::Host& host) {
-  return static_cast<LocalGLStruct*>(host.global_block());
+  return static_cast<LocalGLStruct*>(GlobalBlock(host));
 }
 
 // The driver's text as a field of the record should hold it.
@@ -50,15 +50,19 @@ bool Terminated(const char (&field)[100]) {
   return std::memchr(field, '\0', 100) != nullptr;
 }
 
+// Sends a command that must succeed without a word. Nothing was current before the command, so
+// nothing may be after it.
+void ExpectQuietSuccess(const std::function<PF_Err()>& send) {
+  PF_Err err = -1;
+  EXPECT_EQ(CaptureOutput([&] { err = send(); }), "");
+  EXPECT_EQ(err, PF_Err_NONE);
+  EXPECT_EQ(CurrentEglContext(), EGL_NO_CONTEXT);
+}
+
 using GlobalSetupTest = HostTest;
 
 TEST_F(GlobalSetupTest, BuildsAContextWithFiveProgramsAndTheDriverTexts) {
-  PF_Err err = -1;
-  const std::string output = CaptureOutput([&] { err = host().GlobalSetup(); });
-  EXPECT_EQ(err, PF_Err_NONE);
-  EXPECT_EQ(output, "");
-  // Nothing was current before the command, so nothing is after it.
-  EXPECT_EQ(CurrentEglContext(), EGL_NO_CONTEXT);
+  ExpectQuietSuccess([&] { return host().GlobalSetup(); });
 
   const LocalGLStruct* record = Record(host());
   ASSERT_NE(record, nullptr);
@@ -82,18 +86,13 @@ TEST_F(GlobalSetupTest, BuildsAContextWithFiveProgramsAndTheDriverTexts) {
 
 TEST_F(GlobalSetupTest, TearDownDeletesTheRecordsObjectsOnce) {
   ASSERT_EQ(host().GlobalSetup(), PF_Err_NONE);
-  PF_Err err = -1;
-  const std::string output = CaptureOutput([&] { err = host().GlobalSetdown(); });
-  EXPECT_EQ(err, PF_Err_NONE);
-  EXPECT_EQ(output, "");
-  EXPECT_EQ(CurrentEglContext(), EGL_NO_CONTEXT);
+  ExpectQuietSuccess([&] { return host().GlobalSetdown(); });
   const LocalGLStruct* record = Record(host());
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record->ctx, nullptr);
   EXPECT_THAT(Programs(*record), Each(Eq(0u)));
   // A second tear-down finds nothing left to delete.
-  EXPECT_EQ(CaptureOutput([&] { err = host().GlobalSetdown(); }), "");
-  EXPECT_EQ(err, PF_Err_NONE);
+  ExpectQuietSuccess([&] { return host().GlobalSetdown(); });
 }
 
 TEST_F(GlobalSetupTest, WithoutTheHandleSuiteSetupFails) {
@@ -169,7 +168,7 @@ std::string CheckSetupWithoutGL() {
   vhost::Host host(VARNEX_MODULE);
   host.probe();
   expect(host.GlobalSetup() == PF_Err_NONE, "setup failed");
-  const auto* record = static_cast<const unsigned char*>(host.global_block());
+  const auto* record = static_cast<const unsigned char*>(GlobalBlock(host));
   expect(record != nullptr, "no global block");
   if (record != nullptr) {
     // A null context, no programs and four empty texts: the whole block is zero.

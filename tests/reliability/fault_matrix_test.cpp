@@ -28,6 +28,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "cgl.h"
 #include "gl/context.h"
@@ -241,7 +242,7 @@ class FaultMatrixTest : public ::testing::Test {
           EXPECT_EQ(faulted.output->width, 0) << what;
           break;
         case Picture::kUntouched:
-          EXPECT_TRUE(vhost::IsUnwritten(*faulted.output)) << what;
+          EXPECT_TRUE(testimg::IsUnwritten(*faulted.output)) << what;
           break;
         case Picture::kCleared:
           EXPECT_TRUE(testimg::IsCleared(*faulted.output)) << what;
@@ -485,12 +486,16 @@ class LifeStageFaultTest : public ::testing::Test {
   void SetUp() override { reliability::MessageLog::Install(); }
   void TearDown() override { reliability::MessageLog::Remove(); }
 
+  static PF_Err Send(vhost::Host& host, PF_Cmd cmd) {
+    return cmd == PF_Cmd_GLOBAL_SETUP ? host.GlobalSetup() : host.GlobalSetdown();
+  }
+
   static Calls Record(const std::function<void(vhost::Host&)>& before, PF_Cmd cmd) {
     vhost::Host host(&reliability::CommandLog::Entry);
     host.probe();
     before(host);
     reliability::CommandLog::Take();
-    EXPECT_EQ(cmd == PF_Cmd_GLOBAL_SETUP ? host.GlobalSetup() : host.GlobalSetdown(), PF_Err_NONE);
+    EXPECT_EQ(Send(host, cmd), PF_Err_NONE);
     Calls calls = TakeCalls();
     if (cmd == PF_Cmd_GLOBAL_SETUP) host.GlobalSetdown();
     return calls;
@@ -519,6 +524,71 @@ class LifeStageFaultTest : public ::testing::Test {
     }
     return r.output;
   }
+
+  // One life stage's command and what its faults are held to.
+  struct Stage {
+    Stage(std::string stage_name, PF_Cmd command) : name(std::move(stage_name)), cmd(command) {}
+    std::string name;  // in the messages: "global setup"
+    PF_Cmd cmd;
+    // Brings a fresh host (watched by a probe) to the command.
+    std::function<void(vhost::Host&)> before = [](vhost::Host&) {};
+    // Calls whose failure the effect rightly takes as no error.
+    std::set<std::string> harmless;
+    // Further checks of a host whose command failed: right after the command, and after the
+    // tear-down that follows it.
+    std::function<void(vhost::Host&, const std::string& what)> after_fault = Nothing;
+    std::function<void(vhost::Host&, const std::string& what)> after_teardown = Nothing;
+    static void Nothing(vhost::Host&, const std::string&) {}
+  };
+
+  // Fails each host call of the stage's command in turn, then refuses each suite it acquires,
+  // each on a host of its own. The command must report the fault, leave no leak, and let the
+  // next tear-down free every context but the `contexts` that were live before.
+  static void FailEachCallInTurn(const Stage& stage, int contexts) {
+    const Calls normal = Record(stage.before, stage.cmd);
+    ASSERT_FALSE(normal.empty());
+    auto expect_torn_down = [&](vhost::Host& host, const std::string& what) {
+      for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
+      host.probe().ClearFaults();
+      EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
+      EXPECT_EQ(cgl::LiveContextCount(), contexts) << what << ": a context outlived tear-down";
+      stage.after_teardown(host, what);
+    };
+    std::map<std::string, int> seen;
+    int runs = 0;
+    for (size_t i = 0; i < normal.size(); ++i) {
+      const std::string& function = normal[i].function;
+      const int nth = ++seen[function];
+      const std::string what = stage.name + ": " + Describe(normal[i]) + " #" + std::to_string(nth);
+      vhost::Host host(&reliability::CommandLog::Entry);
+      stage.before(host);
+      reliability::CommandLog::Take();
+      host.probe().FailCall(function, nth, kInjected);
+      const PF_Err err = Send(host, stage.cmd);
+      ++runs;
+      const Calls faulted = TakeCalls();
+      ASSERT_TRUE(i < faulted.size() && faulted[i] == normal[i]) << what;
+      Expected e = CommonRules(normal[i], kInjected);
+      if (stage.harmless.count(function)) e.err = PF_Err_NONE;
+      EXPECT_EQ(err, e.err) << what;
+      stage.after_fault(host, what);
+      expect_torn_down(host, what);
+    }
+    const std::set<std::pair<std::string, int>> suites = SuitesOf(normal);
+    for (const auto& [name, version] : suites) {
+      const std::string what = stage.name + ": refused " + name;
+      vhost::Host host(&reliability::CommandLog::Entry);
+      stage.before(host);
+      host.probe().RefuseSuite(name, version);
+      EXPECT_EQ(Send(host, stage.cmd), PF_Err_BAD_CALLBACK_PARAM) << what;
+      ++runs;
+      expect_torn_down(host, what);
+    }
+    EXPECT_EQ(cgl::LiveContextCount(), contexts);
+    std::printf("%s: %zu host calls failed in turn, %zu suites refused\n", stage.name.c_str(),
+                normal.size(), suites.size());
+    RecordProperty("faulted_runs", runs);
+  }
 };
 
 TEST_F(LifeStageFaultTest, GlobalSetup) {
@@ -529,100 +599,30 @@ TEST_F(LifeStageFaultTest, GlobalSetup) {
     reference = ExpectNormalLife(host, reference, "reference");
   }
   ASSERT_EQ(cgl::LiveContextCount(), contexts);
-  const Calls normal = Record([](vhost::Host&) {}, PF_Cmd_GLOBAL_SETUP);
-  ASSERT_FALSE(normal.empty());
-  std::map<std::string, int> seen;
-  int runs = 0;
-  for (size_t i = 0; i < normal.size(); ++i) {
-    const std::string& function = normal[i].function;
-    const int nth = ++seen[function];
-    const std::string what = "global setup: " + Describe(normal[i]) + " #" + std::to_string(nth);
-    vhost::Host host(&reliability::CommandLog::Entry);
-    reliability::CommandLog::Take();
-    host.probe().FailCall(function, nth, kInjected);
-    const PF_Err err = host.GlobalSetup();
-    ++runs;
-    const Calls faulted = TakeCalls();
-    ASSERT_TRUE(i < faulted.size() && faulted[i] == normal[i]) << what;
-    Expected e = CommonRules(normal[i], kInjected);
-    // No handle, or none that can be locked: the effect runs without GL, which is no error.
-    if (function == "host_new_handle" || function == "host_lock_handle") e.err = PF_Err_NONE;
-    EXPECT_EQ(err, e.err) << what;
+  Stage stage("global setup", PF_Cmd_GLOBAL_SETUP);
+  // No handle, or none that can be locked: the effect runs without GL, which is no error.
+  stage.harmless = {"host_new_handle", "host_lock_handle"};
+  stage.after_fault = [](vhost::Host& host, const std::string& what) {
     EXPECT_EQ(host.out_data().my_version, 0x000B0804u) << what << ": version written first";
     EXPECT_EQ(reliability::MessageLog::Take(), Strings{}) << what;
-    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
-    host.probe().ClearFaults();
-    EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
-    EXPECT_EQ(cgl::LiveContextCount(), contexts) << what << ": a context outlived tear-down";
+  };
+  stage.after_teardown = [&reference](vhost::Host& host, const std::string& what) {
     ExpectNormalLife(host, reference, what);
-  }
-  const std::set<std::pair<std::string, int>> suites = SuitesOf(normal);
-  for (const auto& [name, version] : suites) {
-    const std::string what = "global setup: refused " + name;
-    vhost::Host host(&reliability::CommandLog::Entry);
-    host.probe().RefuseSuite(name, version);
-    EXPECT_EQ(host.GlobalSetup(), PF_Err_BAD_CALLBACK_PARAM) << what;
-    ++runs;
-    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
-    host.probe().ClearFaults();
-    EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
-    EXPECT_EQ(cgl::LiveContextCount(), contexts) << what;
-    ExpectNormalLife(host, reference, what);
-  }
-  EXPECT_EQ(cgl::LiveContextCount(), contexts);
-  std::printf("global setup: %zu host calls failed in turn, %zu suites refused\n", normal.size(),
-              suites.size());
-  RecordProperty("faulted_runs", runs);
+  };
+  FailEachCallInTurn(stage, contexts);
 }
 
 TEST_F(LifeStageFaultTest, GlobalSetdown) {
   const int contexts = cgl::LiveContextCount();
-  auto setup = [](vhost::Host& host) {
+  Stage stage("global setdown", PF_Cmd_GLOBAL_SETDOWN);
+  stage.before = [](vhost::Host& host) {
     host.probe();
     ASSERT_EQ(host.GlobalSetup(), PF_Err_NONE);
     ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE);
   };
-  const Calls normal = Record(setup, PF_Cmd_GLOBAL_SETDOWN);
-  ASSERT_FALSE(normal.empty());
-  std::map<std::string, int> seen;
-  int runs = 0;
-  for (size_t i = 0; i < normal.size(); ++i) {
-    const std::string& function = normal[i].function;
-    const int nth = ++seen[function];
-    const std::string what = "global setdown: " + Describe(normal[i]) + " #" + std::to_string(nth);
-    vhost::Host host(&reliability::CommandLog::Entry);
-    setup(host);
-    reliability::CommandLog::Take();
-    host.probe().FailCall(function, nth, kInjected);
-    const PF_Err err = host.GlobalSetdown();
-    ++runs;
-    const Calls faulted = TakeCalls();
-    ASSERT_TRUE(i < faulted.size() && faulted[i] == normal[i]) << what;
-    Expected e = CommonRules(normal[i], kInjected);
-    if (function == "host_lock_handle") e.err = PF_Err_NONE;  // nothing found to delete
-    EXPECT_EQ(err, e.err) << what;
-    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
-    host.probe().ClearFaults();
-    // The next tear-down deletes what the failed one could not.
-    EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
-    EXPECT_EQ(cgl::LiveContextCount(), contexts) << what;
-  }
-  const std::set<std::pair<std::string, int>> suites = SuitesOf(normal);
-  for (const auto& [name, version] : suites) {
-    const std::string what = "global setdown: refused " + name;
-    vhost::Host host(&reliability::CommandLog::Entry);
-    setup(host);
-    host.probe().RefuseSuite(name, version);
-    EXPECT_EQ(host.GlobalSetdown(), PF_Err_BAD_CALLBACK_PARAM) << what;
-    ++runs;
-    for (const std::string& leak : host.probe().leaks()) ADD_FAILURE() << what << ": " << leak;
-    host.probe().ClearFaults();
-    EXPECT_EQ(host.GlobalSetdown(), PF_Err_NONE) << what;
-    EXPECT_EQ(cgl::LiveContextCount(), contexts) << what;
-  }
-  std::printf("global setdown: %zu host calls failed in turn, %zu suites refused\n", normal.size(),
-              suites.size());
-  RecordProperty("faulted_runs", runs);
+  // Nothing found to delete; the next tear-down deletes what the failed one could not.
+  stage.harmless = {"host_lock_handle"};
+  FailEachCallInTurn(stage, contexts);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "reliability/reliability_support.h"
@@ -414,21 +415,15 @@ TEST_F(ExtremeSettingsTest, EveryControlAtEachEndOfItsRangeGivesFinitePixels) {
 
 TEST_F(ExtremeSettingsTest, AllExtremesAtOnceGiveFinitePixels) {
   vhost::ControlStore& c = host().controls();
-  c.SetValue(PARAM_ITERATIONS, 1000);
-  c.SetValue(PARAM_ANTI_ALIASING, 5);
-  c.SetValue(PARAM_SHUTTER_DURATION, 200);
-  c.SetValue(PARAM_UNIFORM_SCALE, 0);
-  c.SetValue(PARAM_SCALE_X, -5000);
-  c.SetValue(PARAM_SCALE_Y, 5000);
-  c.SetValue(PARAM_ANCHOR_X, 5000);
-  c.SetValue(PARAM_ANCHOR_Y, -5000);
+  const std::pair<int, double> extremes[] = {
+      {PARAM_ITERATIONS, 1000},  {PARAM_ANTI_ALIASING, 5}, {PARAM_SHUTTER_DURATION, 200},
+      {PARAM_UNIFORM_SCALE, 0},  {PARAM_SCALE_X, -5000},   {PARAM_SCALE_Y, 5000},
+      {PARAM_ANCHOR_X, 5000},    {PARAM_ANCHOR_Y, -5000},  {PARAM_ROTATE, 32767},
+      {PARAM_MAP_SOFTNESS, 100}, {PARAM_MAP_GAMMA, 0},     {PARAM_CA_RED, -10},
+      {PARAM_CA_BLUE, 10},       {PARAM_EDGE_BEHAVIOR, 4},
+  };
+  for (const auto& [index, value] : extremes) c.SetValue(index, value);
   c.SetKeyframes(PARAM_TRANSLATE_X, {{0, -5000}, {2, 5000}});
-  c.SetValue(PARAM_ROTATE, 32767);
-  c.SetValue(PARAM_MAP_SOFTNESS, 100);
-  c.SetValue(PARAM_MAP_GAMMA, 0);
-  c.SetValue(PARAM_CA_RED, -10);
-  c.SetValue(PARAM_CA_BLUE, 10);
-  c.SetValue(PARAM_EDGE_BEHAVIOR, 4);
   // A map layer far outside the frame places nothing.
   map_.origin_x = 1 << 20;
   map_.origin_y = -(1 << 20);

@@ -39,6 +39,22 @@ class RenderFailureTest : public rtest::RenderTest {
     messages_.reset();
   }
   Strings TakeMessages() { return messages_->Take(); }
+  // An 8-bit render into an output of `size`, whatever the pre-render's rectangle.
+  vhost::RenderResult RenderSized(const vhost::Image* input, std::pair<int, int> size) {
+    vhost::RenderJob job;
+    job.timing = DefaultTiming();
+    job.bpc = 8;
+    job.input = input;
+    job.output_size = size;
+    return host().Render(job);
+  }
+  // An input that has no pixels to displace gives a cleared output and no message.
+  void ExpectClearedQuietly(const vhost::Image* input, std::pair<int, int> size) {
+    const vhost::RenderResult r = RenderSized(input, size);
+    EXPECT_EQ(r.err, PF_Err_NONE);
+    EXPECT_TRUE(testimg::IsCleared(r.output));
+    EXPECT_EQ(TakeMessages(), Strings{});
+  }
   // After a failure the next render on the same thread must work: no lock held, no stale state.
   void ExpectRecovered() {
     probe().ClearFaults();
@@ -77,7 +93,7 @@ TEST_F(RenderFailureTest, LayerCheckoutFailuresReturnTheirCodeSilently) {
     probe().FailCall("checkout_layer_pixels", nth, PF_Err_OUT_OF_MEMORY);
     vhost::RenderResult r = Render(input_, &map_);
     EXPECT_EQ(r.err, PF_Err_OUT_OF_MEMORY) << nth;
-    EXPECT_TRUE(vhost::IsUnwritten(r.output)) << "no output was checked out, nothing written";
+    EXPECT_TRUE(testimg::IsUnwritten(r.output)) << "no output was checked out, nothing written";
     EXPECT_EQ(TakeMessages(), Strings{});
     ExpectRecovered();
   }
@@ -87,7 +103,7 @@ TEST_F(RenderFailureTest, OutputCheckoutWithoutBufferReturnsSilently) {
   probe().FailCall("checkout_output", 1, PF_Err_INTERNAL_STRUCT_DAMAGED);
   vhost::RenderResult r = Render(input_, &map_);
   EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
-  EXPECT_TRUE(vhost::IsUnwritten(r.output));
+  EXPECT_TRUE(testimg::IsUnwritten(r.output));
   EXPECT_EQ(TakeMessages(), Strings{});
   ExpectRecovered();
 }
@@ -102,14 +118,7 @@ TEST_F(RenderFailureTest, OutputCheckoutWithBufferAndErrorClearsAndReports) {
 }
 
 TEST_F(RenderFailureTest, MissingInputLayerLeavesTheOutputCleared) {
-  vhost::RenderJob job;
-  job.timing = DefaultTiming();
-  job.bpc = 8;
-  job.output_size = std::make_pair(16, 12);
-  vhost::RenderResult r = host().Render(job);
-  EXPECT_EQ(r.err, PF_Err_NONE);
-  EXPECT_TRUE(testimg::IsCleared(r.output));
-  EXPECT_EQ(TakeMessages(), Strings{});
+  ExpectClearedQuietly(nullptr, {16, 12});
 }
 
 TEST_F(RenderFailureTest, ControlCheckoutAndCheckinFailures) {
@@ -303,7 +312,7 @@ TEST_F(RenderFailureTest, ARefusedUploadReadsAsTransparentBlack) {
   job.input = &input8;
   const vhost::RenderResult r = host().Render(job);
   EXPECT_EQ(r.err, PF_Err_NONE);
-  EXPECT_FALSE(vhost::IsUnwritten(r.output));
+  EXPECT_FALSE(testimg::IsUnwritten(r.output));
   EXPECT_TRUE(testimg::IsCleared(r.output));
   TakeMessages();
 }
@@ -320,27 +329,14 @@ TEST_F(RenderFailureTest, EmptyLayersNeitherCrashNorDivideByZero) {
   // An empty map places nothing: the map reads transparent black everywhere.
   EXPECT_TRUE(rtest::SamePixels(with_empty.output, with_transparent.output));
 
-  vhost::Image empty_input = vhost::Image::Make(0, 0, 8);
-  vhost::RenderJob job;
-  job.timing = DefaultTiming();
-  job.bpc = 8;
-  job.input = &empty_input;
-  job.output_size = std::make_pair(4, 4);
-  vhost::RenderResult r = host().Render(job);
-  EXPECT_EQ(r.err, PF_Err_NONE);
-  EXPECT_TRUE(testimg::IsCleared(r.output));
-  EXPECT_EQ(TakeMessages(), Strings{});
+  const vhost::Image empty_input = vhost::Image::Make(0, 0, 8);
+  ExpectClearedQuietly(&empty_input, {4, 4});
 }
 
 TEST_F(RenderFailureTest, OutputOfAnotherSizeGetsOnlyTheSharedArea) {
   vhost::RenderResult same = Render(input_);
   for (auto size : {std::make_pair(21, 15), std::make_pair(9, 7)}) {
-    vhost::RenderJob job;
-    job.timing = DefaultTiming();
-    job.bpc = 8;
-    job.input = &input_;
-    job.output_size = size;
-    vhost::RenderResult r = host().Render(job);
+    const vhost::RenderResult r = RenderSized(&input_, size);
     ASSERT_EQ(r.err, PF_Err_NONE);
     for (int y = 0; y < size.second; ++y)
       for (int x = 0; x < size.first; ++x)

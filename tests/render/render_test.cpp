@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "hostapp/draft_layers.h"
+#include "hostkit/checkout_ids.h"
 #include "render/render_support.h"
 
 namespace {
@@ -384,7 +385,8 @@ TEST_F(DynamicFlagsTest, FailingFirstCheckoutLeavesTheFlagsAndStops) {
 // ---- A host without a probe ----------------------------------------------------------------
 
 // Renders without a probe leave nothing behind to inspect: no probe is made on the way, and one
-// installed afterwards starts empty and sees only the commands sent after it.
+// installed afterwards starts empty and sees only the commands sent after it. Only the probe pads
+// rows, the layer's included when it was given tight.
 TEST(UnwatchedHostTest, RendersWithoutKeepingRecords) {
   vhost::Host host(VARNEX_MODULE);
   ASSERT_EQ(host.GlobalSetup(), PF_Err_NONE);
@@ -396,13 +398,19 @@ TEST(UnwatchedHostTest, RendersWithoutKeepingRecords) {
   const vhost::RenderResult unwatched = host.Render(job);
   ASSERT_EQ(unwatched.err, PF_Err_NONE);
   EXPECT_FALSE(host.has_probe());
+  EXPECT_EQ(unwatched.output.rowbytes, input.width * 4);
 
   vhost::Probe& probe = host.probe();
   EXPECT_TRUE(host.has_probe());
   EXPECT_TRUE(probe.last_calls().empty());
   EXPECT_TRUE(probe.leaks().empty());
+  A_long input_rowbytes = 0;
+  probe.DamageLayer(kInputCheckoutId, [&](PF_EffectWorld& w) { input_rowbytes = w.rowbytes; });
   const vhost::RenderResult watched = host.Render(job);
   ASSERT_EQ(watched.err, PF_Err_NONE);
+  const A_long padded = (input.width + vhost::Probe::kRowPadding) * 4;
+  EXPECT_EQ(watched.output.rowbytes, padded);
+  EXPECT_EQ(input_rowbytes, padded);
   EXPECT_TRUE(rtest::SamePixels(watched.output, unwatched.output)) << "the probe changes nothing";
   const std::vector<vhost::CallRecord> calls = probe.last_calls();
   EXPECT_EQ(

@@ -6,10 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "hostapp/host.h"
 #include "hostapp/probe.h"
+
+// The effect's global-data block through the handle it gave the host, or null.
+inline void* GlobalBlock(vhost::Host& host) {
+  std::lock_guard<std::mutex> lock(host.mutex());
+  const PF_Handle handle = host.out_data().global_data;
+  return handle ? *handle : nullptr;
+}
 
 class HostTest : public ::testing::Test {
  protected:

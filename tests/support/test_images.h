@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "hostapp/host.h"
+#include "hostapp/probe.h"
 
 namespace testimg {
 
@@ -53,6 +54,13 @@ inline bool SamePixels(const vhost::Image& a, const vhost::Image& b) {
     if (std::memcmp(a.Row(y), b.Row(y), static_cast<size_t>(a.width) * a.PixelBytes()) != 0)
       return false;
   return true;
+}
+
+// Whether every byte of a watched render's output, padding included, still holds what the probe
+// filled it with.
+inline bool IsUnwritten(const vhost::Image& img) {
+  return std::all_of(img.storage.begin(), img.storage.end(),
+                     [](uint8_t b) { return b == vhost::kUnwrittenByte; });
 }
 
 // Transparent black everywhere: what a failed render leaves in an output it checked out.
