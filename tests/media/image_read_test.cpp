@@ -67,7 +67,7 @@ TEST(CliImageRead, EightBitFilesFillEightBitBuffersByteForByte) {
                              : std::array<uint8_t, 4>{alpha, grey_or_red, grey_or_red, grey_or_red};
       ASSERT_EQ(HostPixel(image, i), want) << "pixel " << i;
     }
-    // The general path gives the same buffer, row padding included.
+    // The general path gives the same buffer, byte for byte.
     EXPECT_EQ(image.storage,
               vmedia::ToHostImage(vmedia::ReadImage(dir / file.name, "input image"), 8).storage);
   }

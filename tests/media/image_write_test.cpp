@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "hostapp/probe.h"
 #include "media/image_io.h"
 #include "support/cli_support.h"
 
@@ -15,7 +16,7 @@ using namespace clitest;
 // Every byte value in every channel, transparent pixels with colour left in them included, on
 // padded rows.
 vhost::Image NoisyHostImage(int bpc) {
-  vhost::Image image = vhost::Image::Make(37, 19, bpc);
+  vhost::Image image = vhost::Image::Make(37, 19, bpc, 0, 0, vhost::Probe::kRowPadding);
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> byte(0, 255);
   for (int y = 0; y < image.height; ++y) {
