@@ -77,6 +77,11 @@ TEST(PipelineRender, FramesAreWrittenAndToldToTheObserverWithTheWarnings) {
       << recorder.warnings[0];
   for (const char* name : {"f0000.png", "f0001.png", "f0002.png"})
     EXPECT_TRUE(fs::exists(dir / name)) << name;
+  // Each file says what wrote it.
+  auto written = OIIO::ImageInput::open((dir / "f0001.png").string());
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->spec().get_string_attribute("Software"),
+            std::string("varnex ") + VARNEX_EXPECTED_VERSION);
 }
 
 TEST(PipelineRender, ARefusedRequestThrowsBeforeWritingAnything) {
