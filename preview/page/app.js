@@ -542,6 +542,9 @@ function wire() {
   });
 
   const events = new EventSource(`/api/events?token=${encodeURIComponent(token)}`);
+  // What the server announces while no stream is open is lost, the first picture included: on
+  // every (re)connection the page catches up by asking for the state and a picture again.
+  events.addEventListener("open", catchUp);
   events.addEventListener("frame", (e) => showPicture(JSON.parse(e.data)).catch(fail));
   events.addEventListener("failed", (e) => {
     const data = JSON.parse(e.data);
@@ -562,8 +565,7 @@ function wire() {
   });
 }
 
-async function start() {
-  wire();
+async function catchUp() {
   try {
     applyState(await api("/api/state"));
     requestRender(false);
@@ -572,4 +574,4 @@ async function start() {
   }
 }
 
-start();
+wire();

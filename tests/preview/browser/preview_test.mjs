@@ -46,8 +46,11 @@ async function withPreview(body, {args = [], viewport} = {}) {
   } catch (error) {
     // What the page and the server said is usually what explains a failure here.
     const status = await page?.locator('#status').textContent({timeout: 1000}).catch(() => null);
-    error.message += `\npage status: ${status}\npage problems: ${JSON.stringify(page?.problems)}` +
+    const said = `\npage status: ${status}\npage problems: ${JSON.stringify(page?.problems)}` +
         `\nvarnex preview said:\n${server.stderr}`;
+    // The runner prints the stack, which was fixed when the error was made.
+    error.message += said;
+    if (error.stack) error.stack += said;
     throw error;
   } finally {
     await page?.context().close();
