@@ -164,7 +164,7 @@ struct FootageResult {
 FootageResult MeasureFootage(const std::string& varnex, const std::string& work_dir,
                              const Frame& frame, int threads);
 
-// One frame at the controls' defaults through the frei0r filter plug-in and through our host
+// One frame with a moderate transform through the frei0r filter plug-in and through our host
 // driving the module, in turns: medians of `reps` after `warmup`. Throws std::runtime_error when
 // either cannot render.
 struct Frei0rResult {
