@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps test-deps configure build test test-asan test-tsan test-farm fuzz demo bench clean
+.PHONY: all deps test-deps configure build test test-asan test-tsan test-farm fuzz demo bench clean install
 
 # The sanitizer build: AddressSanitizer (with leak checking) and UndefinedBehaviorSanitizer, in a
 # folder of its own. Any report fails the run. Leaks inside the GL driver stack are suppressed by
@@ -93,6 +93,12 @@ demo: deps $(BUILD_DIR)/CMakeCache.txt
 bench: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target varnex-bench
 	$(BUILD_DIR)/bin/varnex-bench $(BENCH_ARGS)
+
+# The frei0r plug-ins and their Kdenlive descriptions into PREFIX (lib/frei0r-1/, share/kdenlive/).
+PREFIX ?= /usr/local
+install: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target varnex_frei0r varnex_map_frei0r varnex_kdenlive_xml
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FARM_DIR)

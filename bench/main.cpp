@@ -43,6 +43,7 @@ struct Options {
   bool threads = true;
   bool sequence = true;
   bool footage = true;
+  bool frei0r = true;
   bool footage_only = false;
   bool encodings = false;
   // make bench must end within ten minutes on a two-core machine: configurations that would start
@@ -51,6 +52,7 @@ struct Options {
   double budget_s = 540;
   std::string module = VARNEX_BENCH_MODULE;
   std::string varnex = VARNEX_BENCH_VARNEX;
+  std::string frei0r_plugin = VARNEX_BENCH_FREI0R;
   std::string varnex_before;  // another build's varnex, run beside this one in the sequence
   std::string module_before;  // another build's module, run beside this one per configuration
   std::string out_dir = VARNEX_BENCH_OUT_DIR;
@@ -61,7 +63,8 @@ void Usage(FILE* out) {
       out,
       "usage: varnex-bench [--quick] [--full] [--profile] [--only S] [--reps N] [--warmup "
       "N] [--size WxH]\n"
-      "                    [--no-memory] [--no-threads] [--no-sequence] [--no-footage]\n"
+      "                    [--no-memory] [--no-threads] [--no-sequence] [--no-footage] "
+      "[--no-frei0r]\n"
       "                    [--footage-only] [--encodings] [--budget S]\n"
       "                    [--module PATH] [--varnex PATH] [--varnex-before PATH]\n"
       "                    [--module-before PATH] [--before DIR] [--out DIR]\n"
@@ -88,6 +91,7 @@ constexpr Switch kSwitches[] = {
     {"--floor-memory", &Options::floor_memory, true}, {"--no-memory", &Options::memory, false},
     {"--no-threads", &Options::threads, false},       {"--no-sequence", &Options::sequence, false},
     {"--no-footage", &Options::footage, false},       {"--encodings", &Options::encodings, true},
+    {"--no-frei0r", &Options::frei0r, false},
 };
 struct Text {
   const char* name;
@@ -267,6 +271,14 @@ int main(int argc, char** argv) {
       if (r.config.Name() == vbench::SequenceConfig().Name() && r.gl_ms > 0)
         report.gl_rate_fps = 1000.0 / r.gl_ms;
 
+    if (opt.frei0r && !opt.footage_only) {
+      try {
+        report.frei0r =
+            vbench::MeasureFrei0r(opt.module, opt.frei0r_plugin, opt.frame, opt.warmup, opt.reps);
+      } catch (const std::exception& e) {
+        report.frei0r.skipped = e.what();
+      }
+    }
     if (opt.threads) {
       const vbench::Config config = vbench::SequenceConfig();
       report.module_threads = vbench::MeasureFirstRenders(effect, config, opt.frame);

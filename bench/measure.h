@@ -164,4 +164,17 @@ struct FootageResult {
 FootageResult MeasureFootage(const std::string& varnex, const std::string& work_dir,
                              const Frame& frame, int threads);
 
+// One frame with a moderate transform through the frei0r filter plug-in and through our host
+// driving the module, in turns: medians of `reps` after `warmup`. Throws std::runtime_error when
+// either cannot render.
+struct Frei0rResult {
+  bool ran = false;
+  std::string skipped;
+  double frei0r_ms = 0;
+  double host_ms = 0;
+  double Ratio() const { return host_ms > 0 ? frei0r_ms / host_ms : 0.0; }
+};
+Frei0rResult MeasureFrei0r(const std::string& module_path, const std::string& plugin_path,
+                           const Frame& frame, int warmup, int reps);
+
 }  // namespace vbench

@@ -194,6 +194,15 @@ void PrintSummary(FILE* out, const Report& report) {
                  48, f.movie_s, f.sequence_s, f.loop_s, f.loop_s / f.sequence_s);
   else if (!f.skipped.empty())
     std::fprintf(out, "footage: skipped: %s\n", f.skipped.c_str());
+  const Frei0rResult& f0r = report.frei0r;
+  if (f0r.ran)
+    std::fprintf(out,
+                 "frei0r, a %dx%d frame through the varnex.so filter: %.1f ms, in our host %.1f ms "
+                 "(%.2f times)\ntarget frei0r at most 1.1 times our host: %s\n",
+                 report.frame.width, report.frame.height, f0r.frei0r_ms, f0r.host_ms, f0r.Ratio(),
+                 Verdict(f0r.Ratio() <= 1.1));
+  else if (!f0r.skipped.empty())
+    std::fprintf(out, "frei0r: skipped: %s\n", f0r.skipped.c_str());
   std::fprintf(out, "GL: %s, %s (%s)\n", report.renderer.c_str(), report.gl_version.c_str(),
                report.platform.c_str());
   std::fflush(out);
@@ -271,6 +280,12 @@ bool WriteJson(const std::string& dir, const Report& report, std::string* error)
                           {"shell_loop_s", report.footage.loop_s}};
   else
     summary["footage"] = {{"skipped", report.footage.skipped}};
+  if (report.frei0r.ran)
+    summary["frei0r"] = {{"frei0r_ms", report.frei0r.frei0r_ms},
+                         {"host_ms", report.frei0r.host_ms},
+                         {"ratio", report.frei0r.Ratio()}};
+  else
+    summary["frei0r"] = {{"skipped", report.frei0r.skipped}};
 
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);

@@ -27,6 +27,7 @@ struct Report {
   PipelineResult pipeline;  // the sequence through varnex, and its parts
   double gl_rate_fps = 0;   // what the GL phase of the sequence's configuration allows
   FootageResult footage;
+  Frei0rResult frei0r;
 };
 
 // With `before`, two more columns: another build's module on the same frames, against the same

@@ -9,6 +9,11 @@
 
 namespace vhost {
 
+// The largest picture the host hands the effect, a side and in all; every front end refuses
+// larger ones before allocating anything.
+inline constexpr int kMaxImageSide = 16384;
+inline constexpr long long kMaxImagePixels = 1LL << 26;  // 64 Mpixels, e.g. 8192 x 8192
+
 // A pixel buffer the host hands out: alpha-red-green-blue, 8 bits or 32-bit float per channel.
 // Rows hold width × pixel size bytes, and `padding` pixels more where a test asks for them.
 struct Image {

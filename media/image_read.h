@@ -22,9 +22,9 @@
 namespace vmedia {
 
 // Largest image side and area accepted, so that a header claiming billions of pixels is refused
-// before anything is allocated.
-inline constexpr int kMaxImageSide = 16384;
-inline constexpr long long kMaxImagePixels = 1LL << 26;  // 64 Mpixels, e.g. 8192 x 8192
+// before anything is allocated: the host's.
+using vhost::kMaxImagePixels;
+using vhost::kMaxImageSide;
 
 // Channel c (0 red, 1 green, 2 blue, 3 alpha) of a file's pixel is channel kHostChannel[c] of the
 // host's.

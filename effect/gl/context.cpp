@@ -1,8 +1,9 @@
 #include "gl/context.h"
 
-#include <cstdio>
 #include <mutex>
+#include <ostream>
 
+#include "gl/diagnostics.h"
 #include "gl/program.h"
 
 const CGLPixelFormatAttribute attributes_default[4] = {
@@ -18,11 +19,13 @@ CGLContextObj CreateContext(CGLContextObj share, const CGLPixelFormatAttribute* 
   CGLPixelFormatObj pixel_format = nullptr;
   GLint virtual_screens = 0;
   CGLError error = CGLChoosePixelFormat(attributes, &pixel_format, &virtual_screens);
-  if (error != kCGLNoError) printf("%i - %s\n", virtual_screens, CGLErrorString(error));
+  if (error != kCGLNoError)
+    GLDiagnostics() << virtual_screens << " - " << CGLErrorString(error) << std::endl;
   // A failed choice goes on: creation then fails too and reports why.
   CGLContextObj ctx = nullptr;
   error = CGLCreateContext(pixel_format, share, &ctx);
-  if (error != kCGLNoError) printf("%i - %s\n", virtual_screens, CGLErrorString(error));
+  if (error != kCGLNoError)
+    GLDiagnostics() << virtual_screens << " - " << CGLErrorString(error) << std::endl;
   // The context keeps what it needs of the format.
   if (pixel_format != nullptr) CGLDestroyPixelFormat(pixel_format);
   // The extra reference is given back by DeleteContext, so no context made here may be ended
@@ -34,12 +37,14 @@ void DeleteContext(CGLContextObj ctx) {
   if (ctx == nullptr) return;
   CGLReleaseContext(ctx);
   const CGLError error = CGLDestroyContext(ctx);
-  if (error != kCGLNoError) printf("Destroy CTX Failed-%s\n", CGLErrorString(error));
+  if (error != kCGLNoError)
+    GLDiagnostics() << "Destroy CTX Failed-" << CGLErrorString(error) << std::endl;
 }
 
 void SetCurrentContext(CGLContextObj ctx) {
   const CGLError error = CGLSetCurrentContext(ctx);
-  if (error != kCGLNoError) printf("Cannot Set CTX - %s\n", CGLErrorString(error));
+  if (error != kCGLNoError)
+    GLDiagnostics() << "Cannot Set CTX - " << CGLErrorString(error) << std::endl;
 }
 
 CGLContextObj GetCurrentContext() {

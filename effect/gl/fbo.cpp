@@ -2,7 +2,9 @@
 
 #include <epoxy/gl.h>
 
-#include <iostream>
+#include <ostream>
+
+#include "gl/diagnostics.h"
 
 namespace {
 
@@ -14,12 +16,12 @@ int PixelSize(int bits_per_channel) {
 // Checks a host buffer before GL touches its memory; prints why it is refused, after `who`.
 bool UsableBuffer(const char* who, const PF_LayerDef* buffer, int bits_per_channel) {
   if (buffer == nullptr || buffer->data == nullptr) {
-    std::cout << "VRNX: " << who << " called without valid aeBuffer" << std::endl;
+    GLDiagnostics() << "VRNX: " << who << " called without valid aeBuffer" << std::endl;
     return false;
   }
   if (bits_per_channel != 8 && bits_per_channel != 32) {
-    std::cout << "VRNX: " << who << " called with unsupported bit depth " << bits_per_channel
-              << std::endl;
+    GLDiagnostics() << "VRNX: " << who << " called with unsupported bit depth " << bits_per_channel
+                    << std::endl;
     return false;
   }
   // GL walks the rows in whole pixels: a row step that is not a whole number of pixels, or is
@@ -27,8 +29,8 @@ bool UsableBuffer(const char* who, const PF_LayerDef* buffer, int bits_per_chann
   const int pixel = PixelSize(bits_per_channel);
   if (buffer->width < 0 || buffer->height < 0 || buffer->rowbytes % pixel != 0 ||
       buffer->rowbytes < static_cast<int64_t>(buffer->width) * pixel) {
-    std::cout << "VRNX: " << who << " called with unusable rowbytes " << buffer->rowbytes
-              << " for width " << buffer->width << std::endl;
+    GLDiagnostics() << "VRNX: " << who << " called with unusable rowbytes " << buffer->rowbytes
+                    << " for width " << buffer->width << std::endl;
     return false;
   }
   return true;
@@ -106,9 +108,9 @@ namespace FBOHelper {
 GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int internal_format,
                                          int wrap, int filter) {
   if (filter == GL_LINEAR) {
-    std::cout << "Using GL_LINEAR" << std::endl;
+    GLDiagnostics() << "Using GL_LINEAR" << std::endl;
   } else if (filter == GL_NEAREST) {
-    std::cout << "Using GL_NEAREST" << std::endl;
+    GLDiagnostics() << "Using GL_NEAREST" << std::endl;
   }
   GLuint texture = 0;
   glGenTextures(1, &texture);
@@ -132,8 +134,8 @@ uint32_t CreateFBO(const GLRenderBuffer& color) {
   }
   const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
   if (status == GL_FRAMEBUFFER_COMPLETE) return fbo;
-  std::cout << "Framebuffer Error - " << getFrameBufferError(status) << "Code: " << status
-            << std::endl;
+  GLDiagnostics() << "Framebuffer Error - " << getFrameBufferError(status) << "Code: " << status
+                  << std::endl;
   // Deleting the bound framebuffer also binds framebuffer 0.
   glDeleteFramebuffers(1, &fbo);
   return 0;
@@ -229,7 +231,7 @@ void FBOtoEffectWorld(PX_FBO& fbo, PF_LayerDef* buffer, int bits_per_channel,
 
 bool UploadToTexture(uint32_t texture, PF_LayerDef* buffer, int bits_per_channel) {
   if (texture == 0) {
-    std::cout << "VRNX: UploadToTexture() called without valid texture" << std::endl;
+    GLDiagnostics() << "VRNX: UploadToTexture() called without valid texture" << std::endl;
   }
   if (!UsableBuffer("UploadToTexture()", buffer, bits_per_channel)) return false;
 

@@ -2,10 +2,10 @@
 
 #include <epoxy/gl.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "gl/diagnostics.h"
 #include "shaders/sources.h"
 
 namespace {
@@ -65,7 +65,7 @@ uint32_t CreateProgram(ShaderStageList stages, const char* prefix) {
     } else {
       char log[256] = {};
       glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-      printf("Compile Shader Failed - %s\n", log);
+      GLDiagnostics() << "Compile Shader Failed - " << log << std::endl;
       glDeleteShader(shader);
     }
   }
@@ -78,13 +78,14 @@ uint32_t CreateProgram(ShaderStageList stages, const char* prefix) {
   if (linked != 1) {
     char log[256] = {};
     glGetProgramInfoLog(program, sizeof log, nullptr, log);
-    printf("Link Program Failed - %s\n", log);
+    GLDiagnostics() << "Link Program Failed - " << log << std::endl;
     // The name is handed out as 0, so nobody could ever delete the object behind it.
     glDeleteProgram(program);
     program = 0;
   }
   const GLenum error = glGetError();
-  if (error != GL_NO_ERROR) printf("Prog Error: %i\n", static_cast<int>(error));
+  if (error != GL_NO_ERROR)
+    GLDiagnostics() << "Prog Error: " << static_cast<int>(error) << std::endl;
 
   // A linked program keeps its executable; the shader objects are no longer needed.
   for (GLuint shader : shaders) {

@@ -2,7 +2,9 @@
 
 #include <epoxy/gl.h>
 
-#include <iostream>
+#include <ostream>
+
+#include "gl/diagnostics.h"
 
 const float quad_vertices[16] = {-1.0f, -1.0f, 0.0f, 1.0f, 1.0f, -1.0f, 0.0f, 1.0f,
                                  -1.0f, 1.0f,  0.0f, 1.0f, 1.0f, 1.0f,  0.0f, 1.0f};
@@ -31,7 +33,7 @@ uint32_t CreateBuffer(const void* data, int64_t size, uint32_t target, uint32_t 
   glBindBuffer(target, buffer);
   glBufferData(target, static_cast<GLsizeiptr>(size), data, usage);
   const GLenum error = glGetError();
-  if (error != GL_NO_ERROR) std::cout << "VRNX: create buffer error: " << error << std::endl;
+  if (error != GL_NO_ERROR) GLDiagnostics() << "VRNX: create buffer error: " << error << std::endl;
   return buffer;
 }
 
@@ -105,7 +107,7 @@ void RenderGeneric(Vec4i viewport, const uint32_t* params, uint32_t vertex_array
 void RenderQuad(PX_FBO* target, uint32_t program, const UniformMap& uniforms, uint8_t use_rect,
                 const A_FloatRect& rect, bool barrier) {
   if (target == nullptr) {
-    std::cout << "VRNX: RenderQuad() called without a target" << std::endl;
+    GLDiagnostics() << "VRNX: RenderQuad() called without a target" << std::endl;
     return;
   }
   GL_Pod pod = QuadGeometry(program, use_rect, rect);

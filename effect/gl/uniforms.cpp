@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <initializer_list>
-#include <iostream>
+#include <ostream>
 #include <string_view>
+
+#include "gl/diagnostics.h"
 
 namespace {
 
@@ -49,19 +51,19 @@ int ValueWords(int32_t type) {
 }
 
 void PrintValue(const uniform_t& u) {
-  std::cout << "Uni Value: ";
+  GLDiagnostics() << "Uni Value: ";
   const int words = ValueWords(u.type);
   for (int k = 0; k < words; ++k) {
-    if (k > 0) std::cout << ' ';
+    if (k > 0) GLDiagnostics() << ' ';
     if (u.type == kUniformUIVEC || u.type == kUniformTEX1D || u.type == kUniformTEX2D) {
-      std::cout << u.value.u[k];
+      GLDiagnostics() << u.value.u[k];
     } else if (u.type >= kUniformIVEC && u.type <= kUniformIVEC4) {
-      std::cout << u.value.i[k];
+      GLDiagnostics() << u.value.i[k];
     } else {
-      std::cout << u.value.f[k];
+      GLDiagnostics() << u.value.f[k];
     }
   }
-  std::cout << std::endl;
+  GLDiagnostics() << std::endl;
 }
 
 // Applies one value at `location`; texture kinds go on unit `unit`.
@@ -153,11 +155,11 @@ uniform_t TEX2D(uint32_t texture) {
 void SetProgramUniforms(uint32_t program, const UniformMap& uniforms) {
   GLint linked = 0;
   glGetProgramiv(program, GL_LINK_STATUS, &linked);
-  if (linked != 1) std::cout << "Program Not Linked : " << program << std::endl;
+  if (linked != 1) GLDiagnostics() << "Program Not Linked : " << program << std::endl;
 
   GLint count = 0;
   glGetProgramiv(program, GL_ACTIVE_UNIFORMS, &count);
-  if (count <= 0) std::cout << "No Active Uniforms for prog: " << program << std::endl;
+  if (count <= 0) GLDiagnostics() << "No Active Uniforms for prog: " << program << std::endl;
 
   std::unordered_map<std::string, GLint> active;
   for (GLint index = 0; index < count; ++index) {
@@ -181,8 +183,9 @@ void SetProgramUniforms(uint32_t program, const UniformMap& uniforms) {
     Apply(value, it->second, unit);
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR) {
-      std::cout << "Uniform Error: " << it->first << ":" << it->second << ":" << error << std::endl;
-      std::cout << "Uni Index: " << it->second << std::endl;
+      GLDiagnostics() << "Uniform Error: " << it->first << ":" << it->second << ":" << error
+                      << std::endl;
+      GLDiagnostics() << "Uni Index: " << it->second << std::endl;
       PrintValue(value);
     }
     if (value.type == kUniformTEX1D || value.type == kUniformTEX2D) ++unit;
@@ -190,9 +193,9 @@ void SetProgramUniforms(uint32_t program, const UniformMap& uniforms) {
   }
 
   if (!active.empty()) {
-    std::cout << "Num Uniforms: " << count << std::endl;
-    std::cout << "The Following Uniforms are not set:" << std::endl;
-    for (const auto& entry : active) std::cout << entry.first << "\n";
+    GLDiagnostics() << "Num Uniforms: " << count << std::endl;
+    GLDiagnostics() << "The Following Uniforms are not set:" << std::endl;
+    for (const auto& entry : active) GLDiagnostics() << entry.first << "\n";
   }
 }
 
@@ -201,9 +204,9 @@ void SetProgramAttributes(uint32_t vertex_array, uint32_t program, const Attribu
   glGetProgramiv(program, GL_ACTIVE_ATTRIBUTES, &count);
   GLenum error = glGetError();
   if (error != GL_NO_ERROR) {
-    std::cout << "Active Attrib Error: " << std::hex << error << std::dec << std::endl;
+    GLDiagnostics() << "Active Attrib Error: " << std::hex << error << std::dec << std::endl;
   }
-  if (count < 1) std::cout << "No Active Attribs shader: " << program << std::endl;
+  if (count < 1) GLDiagnostics() << "No Active Attribs shader: " << program << std::endl;
 
   std::unordered_map<std::string, GLint> active;
   for (GLint index = 0; index < count; ++index) {
@@ -216,7 +219,7 @@ void SetProgramAttributes(uint32_t vertex_array, uint32_t program, const Attribu
     const GLint location = glGetAttribLocation(program, name);
     if (location != -1) active[name] = location;
     error = glGetError();
-    if (error != GL_NO_ERROR) std::cout << "Attrib Location:" << name << error << std::endl;
+    if (error != GL_NO_ERROR) GLDiagnostics() << "Attrib Location:" << name << error << std::endl;
   }
 
   glBindVertexArray(vertex_array);
@@ -230,19 +233,19 @@ void SetProgramAttributes(uint32_t vertex_array, uint32_t program, const Attribu
     const auto location = static_cast<GLuint>(it->second);
     glBindBuffer(GL_ARRAY_BUFFER, attribute.buffer);
     error = glGetError();
-    if (error != GL_NO_ERROR) std::cout << "Buff:" << error << std::endl;
+    if (error != GL_NO_ERROR) GLDiagnostics() << "Buff:" << error << std::endl;
     glVertexAttribPointer(location, attribute.size, attribute.type, GL_FALSE, attribute.stride,
                           nullptr);
     glEnableVertexAttribArray(location);
     error = glGetError();
-    if (error != GL_NO_ERROR) std::cout << " Vertex Attrib: " << error << std::endl;
+    if (error != GL_NO_ERROR) GLDiagnostics() << " Vertex Attrib: " << error << std::endl;
     it = active.erase(it);
   }
   glBindBuffer(GL_ARRAY_BUFFER, 0);
   glBindVertexArray(0);
 
   if (!active.empty()) {
-    std::cout << "The Following Attributes are not set:" << std::endl;
-    for (const auto& entry : active) std::cout << entry.first << "\n";
+    GLDiagnostics() << "The Following Attributes are not set:" << std::endl;
+    for (const auto& entry : active) GLDiagnostics() << entry.first << "\n";
   }
 }
